@@ -1,0 +1,226 @@
+// qvhost: a console stand-in for the Quorvel host. It loads the plugin the way
+// the host does (LoadLibrary, GetProcAddress of the eight exports) and drives
+// it from the command line, printing UTF-8.
+//
+//   qvhost [--plugin PATH] info
+//   qvhost [--plugin PATH] [--wait SECONDS] print
+//   qvhost [--plugin PATH] setting F S
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+#pragma pack(push, 1)
+struct PluginInfo {
+    char name[32];
+    char version[16];
+    char description[256];
+    char copyright[128];
+    char homepage[256];
+    char email[256];
+    int32_t function_count;
+    int32_t host_word1;
+    int32_t host_word2;
+};
+struct FuncInfo {
+    char name[32];
+    char description[256];
+    int32_t setting_count;
+    int32_t host_word1;
+    int32_t host_word2;
+};
+#pragma pack(pop)
+static_assert(sizeof(PluginInfo) == 956, "host ABI");
+static_assert(sizeof(FuncInfo) == 300, "host ABI");
+
+using InitFn = int(__stdcall*)();
+using FreeFn = int(__stdcall*)();
+using GetTextFn = int(__stdcall*)(int, int, intptr_t, wchar_t*, int, intptr_t);
+using GetInfoFn = void(__stdcall*)(PluginInfo*);
+using GetFuncInfoFn = void(__stdcall*)(int, FuncInfo*);
+using GetFuncSettingNameFn = int(__stdcall*)(int, int, char*, int);
+using ShowAboutFn = void(__stdcall*)(HWND);
+using ShowSettingFn = int(__stdcall*)(int, int, HWND);
+
+struct Plugin {
+    HMODULE module = nullptr;
+    InitFn init = nullptr;
+    FreeFn free = nullptr;
+    GetTextFn get_text = nullptr;
+    GetInfoFn get_info = nullptr;
+    GetFuncInfoFn get_func_info = nullptr;
+    GetFuncSettingNameFn get_func_setting_name = nullptr;
+    ShowAboutFn show_about = nullptr;
+    ShowSettingFn show_setting = nullptr;
+};
+
+template <typename Fn>
+bool Resolve(HMODULE module, const char* name, Fn* fn) {
+    *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    if (!*fn) std::fprintf(stderr, "qvhost: export %s missing\n", name);
+    return *fn != nullptr;
+}
+
+bool LoadPlugin(const std::string& path, Plugin* plugin) {
+    plugin->module = LoadLibraryA(path.c_str());
+    if (!plugin->module) {
+        std::fprintf(stderr, "qvhost: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
+        return false;
+    }
+    HMODULE m = plugin->module;
+    return Resolve(m, "Init", &plugin->init) & Resolve(m, "Free", &plugin->free) &
+           Resolve(m, "GetText", &plugin->get_text) & Resolve(m, "GetInfo", &plugin->get_info) &
+           Resolve(m, "GetFuncInfo", &plugin->get_func_info) &
+           Resolve(m, "GetFuncSettingName", &plugin->get_func_setting_name) &
+           Resolve(m, "ShowAbout", &plugin->show_about) &
+           Resolve(m, "ShowSetting", &plugin->show_setting);
+}
+
+std::string WideToUtf8(const wchar_t* text, int length) {
+    if (length <= 0) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+// The plugin's narrow texts are code page 932 whatever the system locale.
+std::string Cp932ToUtf8(const char* text, size_t max_bytes) {
+    size_t length = strnlen(text, max_bytes);
+    if (length == 0) return std::string();
+    int n = MultiByteToWideChar(932, 0, text, static_cast<int>(length), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(932, 0, text, static_cast<int>(length), &wide[0], n);
+    return WideToUtf8(wide.data(), n);
+}
+
+void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// Line breaks and tabs inside a text would break the one-line-per-setting
+// format, so they are written as escapes.
+std::string EscapeLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else out += c;
+    }
+    return out;
+}
+
+int CommandInfo(const Plugin& plugin) {
+    PluginInfo info;
+    std::memset(&info, 0xCC, sizeof info);
+    plugin.get_info(&info);
+    Write("name\t" + Cp932ToUtf8(info.name, sizeof info.name) + "\n");
+    Write("version\t" + Cp932ToUtf8(info.version, sizeof info.version) + "\n");
+    Write("description\t" + Cp932ToUtf8(info.description, sizeof info.description) + "\n");
+    Write("copyright\t" + Cp932ToUtf8(info.copyright, sizeof info.copyright) + "\n");
+    Write("homepage\t" + Cp932ToUtf8(info.homepage, sizeof info.homepage) + "\n");
+    Write("email\t" + Cp932ToUtf8(info.email, sizeof info.email) + "\n");
+    std::printf("functions\t%d\nwords\t%d\t%d\n", info.function_count, info.host_word1, info.host_word2);
+    for (int number = 1; number <= 2; ++number) {
+        FuncInfo func;
+        std::memset(&func, 0, sizeof func);
+        plugin.get_func_info(number, &func);
+        std::printf("function %d\n", number);
+        Write("  name\t" + Cp932ToUtf8(func.name, sizeof func.name) + "\n");
+        Write("  description\t" + Cp932ToUtf8(func.description, sizeof func.description) + "\n");
+        std::printf("  settings\t%d\n  words\t%d\t%d\n", func.setting_count, func.host_word1,
+                    func.host_word2);
+    }
+    return 0;
+}
+
+// Runs the message loop for the given time, as the host's UI thread would
+// while the start-up fetches run.
+void PumpMessages(double seconds) {
+    DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    while (static_cast<int32_t>(end - GetTickCount()) > 0) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+int CommandPrint(const Plugin& plugin, double wait_seconds) {
+    plugin.init();
+    PumpMessages(wait_seconds);
+    for (int number = 1; number <= 2; ++number) {
+        FuncInfo func;
+        std::memset(&func, 0, sizeof func);
+        plugin.get_func_info(number, &func);
+        for (int setting = 1; setting <= func.setting_count; ++setting) {
+            char name[256] = {};
+            plugin.get_func_setting_name(number, setting, name, sizeof name);
+            int needed = plugin.get_text(number, setting, 0, nullptr, 0, 0);
+            std::vector<wchar_t> buffer(static_cast<size_t>(needed > 0 ? needed : 0) + 1, L'\0');
+            int written = needed > 0 ? plugin.get_text(number, setting, 0, buffer.data(), needed, 0) : 0;
+            std::printf("%d\t%d\t", number, setting);
+            Write(EscapeLine(Cp932ToUtf8(name, sizeof name)));
+            Write("\t" + EscapeLine(WideToUtf8(buffer.data(), written)) + "\n");
+        }
+    }
+    std::fflush(stdout);
+    plugin.free();
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S\n");
+    return 2;
+}
+
+std::string DefaultPluginPath() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* slash = std::strrchr(path, '\\');
+    if (slash) slash[1] = 0;
+    return std::string(path) + "Feedlet.qvlp";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string plugin_path = DefaultPluginPath();
+    double wait_seconds = 3;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--plugin" && i + 1 < argc) plugin_path = argv[++i];
+        else if (arg == "--wait" && i + 1 < argc) wait_seconds = std::atof(argv[++i]);
+        else break;
+    }
+    if (i >= argc) return Usage();
+    std::string command = argv[i];
+
+    Plugin plugin;
+    if (!LoadPlugin(plugin_path, &plugin)) return 1;
+    int rc;
+    if (command == "info") {
+        rc = CommandInfo(plugin);
+    } else if (command == "print") {
+        rc = CommandPrint(plugin, wait_seconds);
+    } else if (command == "setting" && i + 2 < argc) {
+        plugin.init();
+        std::printf("%d\n", plugin.show_setting(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]), nullptr));
+        plugin.free();
+        rc = 0;
+    } else {
+        rc = Usage();
+    }
+    std::fflush(stdout);
+    FreeLibrary(plugin.module);
+    return rc;
+}

@@ -1,0 +1,160 @@
+// The thin OS layer: every service the engine needs from the operating system,
+// declared once. win32/ implements it with the Win32 APIs the plugin uses on
+// users' machines; posix/ with Linux equivalents so the portable core can be
+// built and tested natively. No engine logic lives behind this header, and
+// nothing above it sees an OS error code or wchar_t.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace feedlet {
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Code pages. Only 932 (Windows-31J) and 50220 (ISO-2022-JP) are used.
+constexpr unsigned kCodePageShiftJis = 932;
+constexpr unsigned kCodePageIso2022Jp = 50220;
+
+// Converts source bytes to UTF-16 with MultiByteToWideChar's contract:
+// source_length -1 means "up to and including the terminator". With
+// capacity 0 only measures. Returns the number of units produced (terminator
+// included when it was part of the input), or 0 on failure (unknown code page,
+// capacity too small). Undecodable bytes become U+30FB, as Windows does for 932.
+int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
+                     char16_t* destination, int capacity);
+// The mirror image (WideCharToMultiByte); unmappable characters become '?'.
+int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_length,
+                     char* destination, int capacity);
+
+// ---------------------------------------------------------------------------
+// Clock.
+struct CalendarTime {
+    int year;    // e.g. 2026
+    int month;   // 1..12
+    int day;     // 1..31
+    int hour;    // 0..23
+    int minute;  // 0..59
+    int second;  // 0..59
+};
+// The system clock's current UTC date and time, milliseconds dropped.
+CalendarTime SystemTimeUtc();
+// Milliseconds since an arbitrary start; wraps modulo 2^32.
+uint32_t TickCount();
+void SleepMilliseconds(uint32_t milliseconds);
+// Seconds since 1970-01-01 UTC as the C library's time() gives them.
+int64_t WallClockSeconds();
+
+// Sets the C library's time-formatting locale to the user's default.
+void SetUserTimeLocale();
+// wcsftime into UTF-16 under the current LC_TIME locale. fields is a filled
+// struct tm (passed as void* so this header does not pull in <ctime>).
+// Returns the number of units written without the terminator, 0 on failure
+// or when the result does not fit.
+size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields);
+
+// ---------------------------------------------------------------------------
+// Mutex with the semantics of a Win32 mutex: recursive for its owner, a
+// blocking take and a zero-wait probe. On Windows it is a named kernel mutex.
+class Mutex {
+public:
+    Mutex() = default;
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+
+    // Creates the mutex, not owned, under name (may be null). False on failure.
+    bool Create(const char* name);
+    bool IsCreated() const { return handle_ != nullptr; }
+    // Waits without time-out. False when the mutex does not exist.
+    bool Lock();
+    // Takes the mutex only if that needs no waiting.
+    bool TryLock();
+    void Unlock();
+    // Closes the mutex (a hold by the calling thread ends with it). Returns
+    // true when a mutex was closed.
+    bool Close();
+
+private:
+    void* handle_ = nullptr;
+};
+
+// Holds a Mutex for a scope.
+class MutexLock {
+public:
+    explicit MutexLock(Mutex& mutex) : mutex_(mutex), held_(mutex.Lock()) {}
+    ~MutexLock() { if (held_) mutex_.Unlock(); }
+    MutexLock(const MutexLock&) = delete;
+    MutexLock& operator=(const MutexLock&) = delete;
+    bool held() const { return held_; }
+private:
+    Mutex& mutex_;
+    bool held_;
+};
+
+// A wake-up signal: one thread waits (with a time-out), another sets it.
+class Event {
+public:
+    Event();
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    void Set();
+    void Reset();
+    // True when the event was set within timeout_ms (it stays set).
+    bool Wait(uint32_t timeout_ms);
+private:
+    void* impl_;
+};
+
+// ---------------------------------------------------------------------------
+// Detached worker threads, counted so that an owner can wait until every
+// thread it started has returned from its function.
+class WorkerGroup {
+public:
+    WorkerGroup();
+    ~WorkerGroup();
+    WorkerGroup(const WorkerGroup&) = delete;
+    WorkerGroup& operator=(const WorkerGroup&) = delete;
+
+    using Entry = void (*)(void* argument);
+    // Starts entry(argument) on a new detached thread. False when the thread
+    // could not be created (entry is then never called).
+    bool Start(Entry entry, void* argument);
+    // Threads started and not yet returned.
+    uint32_t Live() const;
+    // Waits until Live() is 0 or timeout_ms passed (UINT32_MAX: no limit).
+    // True when no worker is live.
+    bool WaitIdle(uint32_t timeout_ms);
+
+private:
+    void* impl_;
+};
+
+// ---------------------------------------------------------------------------
+// Files and folders. Paths are code page 932 on Windows, UTF-8 bytes here.
+enum class FileStatus { kOk, kNotFound, kTooLarge, kNoMemory, kError };
+// Reads a whole file into a malloc'd block followed by `padding` zero bytes.
+// On Windows the file is opened without sharing, as the feed reader always
+// has. Files above max_bytes give kTooLarge.
+FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
+                         unsigned char** data, size_t* length);
+// True when directory contains an entry named name (file or folder).
+bool DirectoryHasEntry(const char* directory, const char* name);
+// Creates one folder; false when it could not be created.
+bool CreateFolder(const char* path);
+
+// The separator between path components ('\\' on Windows, '/' elsewhere).
+extern const char kPathSeparator;
+// The plugin's directory with a trailing separator: on Windows the folder of
+// the DLL; elsewhere whatever SetPluginDirectory last stored ("" before).
+const char* PluginDirectory();
+// Overrides the plugin directory (tests and tools; required on POSIX).
+void SetPluginDirectory(const char* directory);
+
+// ---------------------------------------------------------------------------
+// Private-profile (INI) access: see ini.h (added with the configuration).
+// HTTP(S) download: see http.h (added with feed acquisition).
+
+}  // namespace platform
+}  // namespace feedlet

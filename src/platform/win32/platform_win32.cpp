@@ -1,0 +1,322 @@
+// Win32 implementation of the platform layer: the APIs the plugin uses on the
+// users' machines. May contain only OS plumbing; wchar_t stops here.
+#include "platform/platform.h"
+#include "platform/iso2022jp.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+#include <string>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected on Windows");
+
+namespace feedlet {
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Code pages
+
+// Code page 50220 goes through 932 by arithmetic (iso2022jp.h): Wine has no
+// 50220 tables, and Windows' own 50220 gives the same characters.
+int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
+                     char16_t* destination, int capacity) {
+    if (!source || capacity < 0 || source_length < -1) return 0;
+    if (code_page == kCodePageIso2022Jp) {
+        size_t length = source_length == -1 ? std::strlen(source) + 1 : static_cast<size_t>(source_length);
+        std::string sjis = Iso2022JpToShiftJis(source, length);
+        if (sjis.empty()) return 0;
+        return MultiByteToWideChar(kCodePageShiftJis, 0, sjis.data(), static_cast<int>(sjis.size()),
+                                   reinterpret_cast<wchar_t*>(destination), capacity);
+    }
+    return MultiByteToWideChar(code_page, 0, source, source_length,
+                               reinterpret_cast<wchar_t*>(destination), capacity);
+}
+
+int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_length,
+                     char* destination, int capacity) {
+    if (!source || capacity < 0 || source_length < -1) return 0;
+    auto wide = reinterpret_cast<const wchar_t*>(source);
+    if (code_page == kCodePageIso2022Jp) {
+        int n = WideCharToMultiByte(kCodePageShiftJis, 0, wide, source_length, nullptr, 0, nullptr, nullptr);
+        if (n <= 0) return 0;
+        std::string sjis(static_cast<size_t>(n), '\0');
+        WideCharToMultiByte(kCodePageShiftJis, 0, wide, source_length, &sjis[0], n, nullptr, nullptr);
+        std::string jis = ShiftJisToIso2022Jp(sjis);
+        int needed = static_cast<int>(jis.size());
+        if (capacity == 0) return needed;
+        if (!destination || capacity < needed) return 0;
+        std::memcpy(destination, jis.data(), jis.size());
+        return needed;
+    }
+    return WideCharToMultiByte(code_page, 0, wide, source_length, destination, capacity, nullptr, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Clock
+
+CalendarTime SystemTimeUtc() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return CalendarTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+uint32_t TickCount() { return GetTickCount(); }
+
+void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
+
+int64_t WallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
+
+void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
+
+size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields) {
+    if (!buffer || capacity == 0 || !format || !tm_fields) return 0;
+    // msvcrt's wcsftime reports a cut-off result as if it fitted, so format
+    // into a generous scratch buffer and copy only a complete text.
+    wchar_t scratch[512];
+    size_t n = wcsftime(scratch, sizeof scratch / sizeof scratch[0],
+                        reinterpret_cast<const wchar_t*>(format),
+                        static_cast<const struct tm*>(tm_fields));
+    if (n == 0 || n >= sizeof scratch / sizeof scratch[0] || n + 1 > capacity) {
+        buffer[0] = 0;
+        return 0;
+    }
+    std::memcpy(buffer, scratch, (n + 1) * sizeof(wchar_t));
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// Mutex: a named kernel mutex.
+
+Mutex::~Mutex() { Close(); }
+
+bool Mutex::Create(const char* name) {
+    if (handle_) return true;
+    handle_ = CreateMutexA(nullptr, FALSE, name);
+    return handle_ != nullptr;
+}
+
+bool Mutex::Lock() {
+    if (!handle_) return false;
+    DWORD rc = WaitForSingleObject(handle_, INFINITE);
+    // An abandoned mutex is owned by the caller all the same.
+    return rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
+}
+
+bool Mutex::TryLock() {
+    if (!handle_) return false;
+    DWORD rc = WaitForSingleObject(handle_, 0);
+    return rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
+}
+
+void Mutex::Unlock() {
+    if (handle_) ReleaseMutex(handle_);
+}
+
+bool Mutex::Close() {
+    if (!handle_) return false;
+    BOOL ok = CloseHandle(handle_);
+    handle_ = nullptr;
+    return ok != FALSE;
+}
+
+// ---------------------------------------------------------------------------
+// Event
+
+Event::Event() : impl_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+Event::~Event() {
+    if (impl_) CloseHandle(impl_);
+}
+void Event::Set() { SetEvent(impl_); }
+void Event::Reset() { ResetEvent(impl_); }
+bool Event::Wait(uint32_t timeout_ms) { return WaitForSingleObject(impl_, timeout_ms) == WAIT_OBJECT_0; }
+
+// ---------------------------------------------------------------------------
+// Worker threads
+
+namespace {
+
+struct GroupImpl {
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE idle = CONDITION_VARIABLE_INIT;
+    LONG live = 0;
+};
+
+struct ThreadStart {
+    GroupImpl* group;
+    WorkerGroup::Entry entry;
+    void* argument;
+};
+
+unsigned __stdcall ThreadMain(void* raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.entry(start.argument);
+    AcquireSRWLockExclusive(&start.group->lock);
+    --start.group->live;
+    ReleaseSRWLockExclusive(&start.group->lock);
+    WakeAllConditionVariable(&start.group->idle);
+    return 0;
+}
+
+}  // namespace
+
+// The group record is never freed: a finishing worker may still touch it
+// after its owner stopped waiting, and there is one group per plugin.
+WorkerGroup::WorkerGroup() : impl_(new GroupImpl) {}
+WorkerGroup::~WorkerGroup() {}
+
+bool WorkerGroup::Start(Entry entry, void* argument) {
+    auto* group = static_cast<GroupImpl*>(impl_);
+    auto* start = new (std::nothrow) ThreadStart{group, entry, argument};
+    if (!start) return false;
+    AcquireSRWLockExclusive(&group->lock);
+    ++group->live;
+    ReleaseSRWLockExclusive(&group->lock);
+    uintptr_t handle = _beginthreadex(nullptr, 0, ThreadMain, start, 0, nullptr);
+    if (handle == 0) {
+        delete start;
+        AcquireSRWLockExclusive(&group->lock);
+        --group->live;
+        ReleaseSRWLockExclusive(&group->lock);
+        WakeAllConditionVariable(&group->idle);
+        return false;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(handle));
+    return true;
+}
+
+uint32_t WorkerGroup::Live() const {
+    auto* group = static_cast<GroupImpl*>(impl_);
+    AcquireSRWLockShared(&group->lock);
+    LONG live = group->live;
+    ReleaseSRWLockShared(&group->lock);
+    return static_cast<uint32_t>(live);
+}
+
+bool WorkerGroup::WaitIdle(uint32_t timeout_ms) {
+    auto* group = static_cast<GroupImpl*>(impl_);
+    DWORD start = GetTickCount();
+    AcquireSRWLockExclusive(&group->lock);
+    while (group->live > 0) {
+        DWORD wait = INFINITE;
+        if (timeout_ms != UINT32_MAX) {
+            DWORD spent = GetTickCount() - start;
+            if (spent >= timeout_ms) break;
+            wait = timeout_ms - spent;
+        }
+        SleepConditionVariableSRW(&group->idle, &group->lock, wait, 0);
+    }
+    bool idle = group->live == 0;
+    ReleaseSRWLockExclusive(&group->lock);
+    return idle;
+}
+
+// ---------------------------------------------------------------------------
+// Files and folders
+
+FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
+                         unsigned char** data, size_t* length) {
+    *data = nullptr;
+    *length = 0;
+    // No sharing: a file that another program is writing is not read half-done.
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                   ? FileStatus::kNotFound
+                   : FileStatus::kError;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+        CloseHandle(file);
+        return FileStatus::kError;
+    }
+    if (static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
+        CloseHandle(file);
+        return FileStatus::kTooLarge;
+    }
+    size_t total = static_cast<size_t>(size.QuadPart);
+    auto* block = static_cast<unsigned char*>(calloc(total + padding, 1));
+    if (!block) {
+        CloseHandle(file);
+        return FileStatus::kNoMemory;
+    }
+    size_t done = 0;
+    while (done < total) {
+        DWORD chunk = static_cast<DWORD>(total - done > 0x10000000 ? 0x10000000 : total - done);
+        DWORD got = 0;
+        if (!ReadFile(file, block + done, chunk, &got, nullptr) || got == 0) break;
+        done += got;
+    }
+    CloseHandle(file);
+    if (done != total) {
+        free(block);
+        return FileStatus::kError;
+    }
+    *data = block;
+    *length = total;
+    return FileStatus::kOk;
+}
+
+bool DirectoryHasEntry(const char* directory, const char* name) {
+    char found[MAX_PATH];
+    return SearchPathA(directory, name, nullptr, MAX_PATH, found, nullptr) != 0;
+}
+
+bool CreateFolder(const char* path) {
+    return CreateDirectoryA(path, nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+const char kPathSeparator = '\\';
+
+namespace {
+
+std::string& OverrideStorage() {
+    static std::string directory;
+    return directory;
+}
+
+// The folder of the module that contains this code (the plugin DLL, or the
+// executable when linked statically into a tool or a test).
+std::string ModuleDirectory() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ModuleDirectory), &module);
+    char path[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::string();
+    // A 0x5C byte can be the second byte of a double-byte character in a
+    // code page 932 path, so find the last real backslash character by character.
+    char* slash = nullptr;
+    for (char* p = path; *p; ++p) {
+        if (*p == '\\') slash = p;
+        else if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*p)) && p[1]) ++p;
+    }
+    if (!slash) return std::string();
+    slash[1] = 0;
+    return path;
+}
+
+}  // namespace
+
+const char* PluginDirectory() {
+    std::string& stored = OverrideStorage();
+    if (stored.empty()) stored = ModuleDirectory();
+    return stored.c_str();
+}
+
+void SetPluginDirectory(const char* directory) {
+    std::string& stored = OverrideStorage();
+    stored = directory ? directory : "";
+    if (!stored.empty() && stored.back() != '\\' && stored.back() != '/') stored.push_back('\\');
+}
+
+}  // namespace platform
+}  // namespace feedlet

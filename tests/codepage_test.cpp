@@ -1,0 +1,97 @@
+// Conversions between code pages 932 / 50220 and UTF-16. The same expectations
+// hold natively (iconv) and under Wine (the Windows conversion tables).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/codepage.h"
+#include "platform/platform.h"
+
+using namespace feedlet;
+
+namespace {
+
+std::u16string ToUtf16(unsigned cp, const char* text) {
+    char16_t* converted = CodePageToUtf16(cp, text);
+    EXPECT_NE(converted, nullptr);
+    std::u16string out = converted ? converted : u"";
+    free(converted);
+    return out;
+}
+
+std::string FromUtf16(unsigned cp, const char16_t* text) {
+    char* converted = Utf16ToCodePage(cp, text);
+    EXPECT_NE(converted, nullptr);
+    std::string out = converted ? converted : "";
+    free(converted);
+    return out;
+}
+
+struct Row {
+    const char* bytes;
+    const char16_t* text;
+};
+
+// Code page 932 is Windows-31J: NEC and IBM extensions, and the Microsoft
+// choices for the characters Shift_JIS tables disagree on.
+const Row kShiftJisRows[] = {
+    {"", u""},
+    {"plain ASCII 123", u"plain ASCII 123"},
+    {"\x93\x8C\x8B\x9E", u"\u6771\u4EAC"},                // 東京
+    {"\x83J\x83^\x83J\x83i", u"\u30AB\u30BF\u30AB\u30CA"},  // カタカナ
+    {"\xB6\xC0\xB6\xC5", u"\uFF76\uFF80\uFF76\uFF85"},    // half-width ｶﾀｶﾅ
+    {"\x81\x60", u"\uFF5E"},                              // fullwidth tilde, not wave dash
+    {"\x81\x7C", u"\uFF0D"},                              // fullwidth hyphen-minus
+    {"\x87\x40", u"\u2460"},                              // ① (NEC row 13)
+    {"\xFA\x40", u"\u2170"},                              // ⅰ (IBM extension)
+    {"\x5C", u"\\"},                                      // 0x5C stays a backslash
+    {"\x95\x5C", u"\u8868"},                              // 表: 0x5C as a trail byte
+};
+
+TEST(CodePageTest, ShiftJisBothWays) {
+    for (const Row& row : kShiftJisRows) {
+        SCOPED_TRACE(row.bytes);
+        EXPECT_EQ(ToUtf16(platform::kCodePageShiftJis, row.bytes), row.text);
+        EXPECT_EQ(FromUtf16(platform::kCodePageShiftJis, row.text), row.bytes);
+    }
+}
+
+TEST(CodePageTest, NullAndUnmappable) {
+    EXPECT_EQ(CodePageToUtf16(932, nullptr), nullptr);
+    EXPECT_EQ(Utf16ToCodePage(932, nullptr), nullptr);
+    // A character code page 932 cannot hold becomes the default character,
+    // one per UTF-16 unit. Windows first tries its best-fit table (é -> e);
+    // iconv has none.
+    EXPECT_EQ(FromUtf16(932, u"x\U0001F600y"), "x??y");
+#ifdef _WIN32
+    EXPECT_EQ(FromUtf16(932, u"a\u00E9b"), "aeb");
+#else
+    EXPECT_EQ(FromUtf16(932, u"a\u00E9b"), "a?b");
+#endif
+}
+
+TEST(CodePageTest, Iso2022JpDecodesToTheSameCharactersAs932) {
+    // こんにちは、世界 with an ASCII tail.
+    EXPECT_EQ(ToUtf16(platform::kCodePageIso2022Jp,
+                      "\x1B$B$3$s$K$A$O!\"@$3&\x1B(B ok"),
+              u"\u3053\u3093\u306B\u3061\u306F\u3001\u4E16\u754C ok");
+    // JIS 0x2141 is the fullwidth tilde on Windows as well.
+    EXPECT_EQ(ToUtf16(platform::kCodePageIso2022Jp, "\x1B$B!A\x1B(B"), u"\uFF5E");
+}
+
+TEST(CodePageTest, MeasureThenConvertContract) {
+    const char* text = "\x93\x8C\x8B\x9E!";
+    int units = platform::MultiByteToUtf16(932, text, -1, nullptr, 0);
+    EXPECT_EQ(units, 4);  // three characters and the terminator
+    char16_t small[2];
+    EXPECT_EQ(platform::MultiByteToUtf16(932, text, -1, small, 2), 0);
+    char16_t exact[4];
+    EXPECT_EQ(platform::MultiByteToUtf16(932, text, -1, exact, 4), 4);
+    EXPECT_EQ(std::u16string(exact), u"\u6771\u4EAC!");
+    // An explicit length converts no terminator.
+    EXPECT_EQ(platform::MultiByteToUtf16(932, text, 2, exact, 4), 1);
+    EXPECT_EQ(platform::Utf16ToMultiByte(932, u"\u6771!", -1, nullptr, 0), 4);
+}
+
+}  // namespace

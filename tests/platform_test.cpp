@@ -1,0 +1,173 @@
+// The platform layer's contracts, run against both implementations: natively
+// (POSIX) and under Wine (Win32).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+#include "test_util.h"
+
+using namespace feedlet;
+using namespace feedlet::platform;
+
+namespace {
+
+TEST(PlatformThreadsTest, MutexIsRecursiveAndProbesWithoutWaiting) {
+    Mutex mutex;
+    EXPECT_FALSE(mutex.Lock());  // not created yet
+    ASSERT_TRUE(mutex.Create(nullptr));
+    ASSERT_TRUE(mutex.Lock());
+    EXPECT_TRUE(mutex.TryLock());  // the owner may take it again
+
+    WorkerGroup group;
+    std::atomic<int> probe{-1};
+    struct Ctx {
+        Mutex* mutex;
+        std::atomic<int>* probe;
+    } ctx{&mutex, &probe};
+    ASSERT_TRUE(group.Start(
+        [](void* raw) {
+            auto* c = static_cast<Ctx*>(raw);
+            bool got = c->mutex->TryLock();
+            if (got) c->mutex->Unlock();
+            c->probe->store(got ? 1 : 0);
+        },
+        &ctx));
+    ASSERT_TRUE(group.WaitIdle(UINT32_MAX));
+    EXPECT_EQ(probe.load(), 0);  // held by us: another thread's probe fails at once
+
+    mutex.Unlock();
+    mutex.Unlock();
+    ASSERT_TRUE(group.Start(
+        [](void* raw) {
+            auto* c = static_cast<Ctx*>(raw);
+            bool got = c->mutex->TryLock();
+            if (got) c->mutex->Unlock();
+            c->probe->store(got ? 1 : 0);
+        },
+        &ctx));
+    ASSERT_TRUE(group.WaitIdle(UINT32_MAX));
+    EXPECT_EQ(probe.load(), 1);
+    EXPECT_TRUE(mutex.Close());
+    EXPECT_FALSE(mutex.Close());
+}
+
+TEST(PlatformThreadsTest, ClosingAHeldMutexSucceeds) {
+    Mutex mutex;
+    ASSERT_TRUE(mutex.Create("Feedlet_test_mutex_close"));
+    ASSERT_TRUE(mutex.Lock());
+    EXPECT_TRUE(mutex.Close());  // the shutdown path closes without releasing
+}
+
+TEST(PlatformThreadsTest, WorkerGroupCountsUntilEveryWorkerReturns) {
+    WorkerGroup group;
+    Event release;
+    std::atomic<int> finished{0};
+    struct Ctx {
+        Event* release;
+        std::atomic<int>* finished;
+    } ctx{&release, &finished};
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(group.Start(
+            [](void* raw) {
+                auto* c = static_cast<Ctx*>(raw);
+                c->release->Wait(UINT32_MAX);
+                c->finished->fetch_add(1);
+            },
+            &ctx));
+    }
+    EXPECT_EQ(group.Live(), 8u);
+    EXPECT_FALSE(group.WaitIdle(20));
+    release.Set();
+    EXPECT_TRUE(group.WaitIdle(UINT32_MAX));
+    EXPECT_EQ(finished.load(), 8);
+    EXPECT_EQ(group.Live(), 0u);
+}
+
+TEST(PlatformThreadsTest, EventWaitTimesOutUntilSet) {
+    Event event;
+    EXPECT_FALSE(event.Wait(1));
+    event.Set();
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_TRUE(event.Wait(0));  // stays set
+    event.Reset();
+    EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(PlatformFilesTest, ReadWholeFile) {
+    TempDir dir;
+    std::string path = dir.path() + "feed.xml";
+    WriteFile(path, std::string("ab\0cd", 5));
+
+    unsigned char* data = nullptr;
+    size_t length = 0;
+    ASSERT_EQ(ReadWholeFile(path.c_str(), 1024, 3, &data, &length), FileStatus::kOk);
+    ASSERT_EQ(length, 5u);
+    EXPECT_EQ(std::memcmp(data, "ab\0cd\0\0\0", 8), 0);  // data, then three zero bytes
+    free(data);
+
+    EXPECT_EQ(ReadWholeFile(path.c_str(), 4, 3, &data, &length), FileStatus::kTooLarge);
+    EXPECT_EQ(data, nullptr);
+    std::string missing = dir.path() + "missing.xml";
+    EXPECT_EQ(ReadWholeFile(missing.c_str(), 1024, 3, &data, &length), FileStatus::kNotFound);
+
+    std::string empty = dir.path() + "empty.xml";
+    WriteFile(empty, "");
+    ASSERT_EQ(ReadWholeFile(empty.c_str(), 1024, 3, &data, &length), FileStatus::kOk);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(data[0], 0);
+    free(data);
+
+    // A folder is not a readable file.
+    EXPECT_NE(ReadWholeFile(dir.path().c_str(), 1024, 3, &data, &length), FileStatus::kOk);
+}
+
+TEST(PlatformFilesTest, FoldersAndEntries) {
+    TempDir dir;
+    EXPECT_FALSE(DirectoryHasEntry(dir.path().c_str(), "Feedlet"));
+    std::string folder = dir.path() + "Feedlet";
+    EXPECT_TRUE(CreateFolder(folder.c_str()));
+    EXPECT_TRUE(DirectoryHasEntry(dir.path().c_str(), "Feedlet"));
+    std::string nested = dir.path() + "no" + kPathSeparator + "such";
+    EXPECT_FALSE(CreateFolder(nested.c_str()));
+}
+
+TEST(PlatformFilesTest, PluginDirectoryOverrideEndsWithSeparator) {
+    std::string saved = PluginDirectory();
+    SetPluginDirectory("somewhere");
+    EXPECT_EQ(std::string(PluginDirectory()), std::string("somewhere") + kPathSeparator);
+    SetPluginDirectory(saved.c_str());
+}
+
+TEST(PlatformClockTest, ClockReadings) {
+    CalendarTime now = SystemTimeUtc();
+    EXPECT_GE(now.year, 2024);
+    EXPECT_GE(now.month, 1);
+    EXPECT_LE(now.month, 12);
+    uint32_t before = TickCount();
+    SleepMilliseconds(20);
+    EXPECT_GE(TickCount() - before, 15u);
+}
+
+TEST(PlatformClockTest, FormatTimeUsesTheCurrentLocale) {
+    struct tm fields;
+    std::memset(&fields, 0, sizeof fields);
+    fields.tm_year = 111;
+    fields.tm_mon = 4;
+    fields.tm_mday = 1;
+    fields.tm_hour = 10;
+    fields.tm_wday = 0;
+    char16_t buffer[64];
+    ASSERT_GT(FormatTime(buffer, 64, u"%Y/%m/%d %H", &fields), 0u);
+    EXPECT_EQ(std::u16string(buffer), u"2011/05/01 10");
+    // Too small a buffer gives an empty text, never an overrun.
+    EXPECT_EQ(FormatTime(buffer, 4, u"%Y/%m/%d", &fields), 0u);
+    EXPECT_EQ(buffer[0], 0);
+}
+
+}  // namespace
