@@ -1,0 +1,30 @@
+// Shared pieces of feedlet-tool's commands: the command table entry and
+// UTF-8 / JSON output helpers (output is always UTF-8).
+#pragma once
+
+#include <string>
+
+namespace feedlet {
+namespace tool {
+
+// A command gets the arguments after its name; returns the exit status.
+using CommandFn = int (*)(int argc, char** argv);
+
+struct Command {
+    const char* name;
+    const char* usage;
+    CommandFn run;
+};
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8(const char16_t* text);
+// A JSON string literal of a UTF-16 text (quotes included); lone surrogates
+// are written as \uXXXX escapes so nothing is lost.
+std::string JsonString(const char16_t* text);
+// "null" for a null text, else JsonString.
+std::string JsonStringOrNull(const char16_t* text);
+// Writes bytes to standard output unchanged.
+void Print(const std::string& text);
+
+}  // namespace tool
+}  // namespace feedlet

@@ -1,0 +1,89 @@
+#include <cstdio>
+#include <string>
+
+#include "tool.h"
+
+namespace feedlet {
+namespace tool {
+
+namespace {
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// Walks a UTF-16 text by code point; lone surrogates go to on_lone.
+template <typename OnCodePoint, typename OnLone>
+void Walk(const char16_t* text, OnCodePoint on_code_point, OnLone on_lone) {
+    for (const char16_t* p = text; *p; ++p) {
+        if (IsHigh(p[0]) && IsLow(p[1])) {
+            on_code_point(0x10000 + ((static_cast<uint32_t>(p[0]) - 0xD800) << 10) + (p[1] - 0xDC00));
+            ++p;
+        } else if (IsHigh(*p) || IsLow(*p)) {
+            on_lone(*p);
+        } else {
+            on_code_point(*p);
+        }
+    }
+}
+
+}  // namespace
+
+std::string Utf8(const char16_t* text) {
+    std::string out;
+    if (!text) return out;
+    Walk(text, [&](uint32_t cp) { AppendUtf8(out, cp); }, [&](char16_t) { AppendUtf8(out, 0xFFFD); });
+    return out;
+}
+
+std::string JsonString(const char16_t* text) {
+    std::string out = "\"";
+    char escape[8];
+    auto on_code_point = [&](uint32_t cp) {
+        switch (cp) {
+            case '"': out += "\\\""; return;
+            case '\\': out += "\\\\"; return;
+            case '\n': out += "\\n"; return;
+            case '\r': out += "\\r"; return;
+            case '\t': out += "\\t"; return;
+            default: break;
+        }
+        if (cp < 0x20) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(cp));
+            out += escape;
+        } else {
+            AppendUtf8(out, cp);
+        }
+    };
+    auto on_lone = [&](char16_t unit) {
+        std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
+        out += escape;
+    };
+    if (text) Walk(text, on_code_point, on_lone);
+    out += "\"";
+    return out;
+}
+
+std::string JsonStringOrNull(const char16_t* text) { return text ? JsonString(text) : "null"; }
+
+void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+}  // namespace tool
+}  // namespace feedlet
