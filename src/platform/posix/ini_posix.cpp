@@ -1,0 +1,162 @@
+// Our own private-profile reader and writer, following the observable rules
+// of the Windows functions (see ini.h). Files are small: each call reads the
+// whole file, and each write rewrites it.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/ini.h"
+
+namespace feedlet {
+namespace platform {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
+    size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ReadLines(const char* file, bool* exists) {
+    std::ifstream in(file, std::ios::binary);
+    *exists = static_cast<bool>(in);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The name of a section header line, or false when the line is not one.
+bool SectionName(const std::string& line, std::string* name) {
+    size_t start = 0;
+    while (start < line.size() && IsBlank(line[start])) ++start;
+    if (start >= line.size() || line[start] != '[') return false;
+    size_t close = line.find(']', start + 1);
+    *name = line.substr(start + 1, close == std::string::npos ? std::string::npos : close - start - 1);
+    return true;
+}
+
+// Splits a key line at its first '='; false for lines without one.
+bool KeyValue(const std::string& line, std::string* key, std::string* value) {
+    size_t equals = line.find('=');
+    if (equals == std::string::npos) return false;
+    *key = Trim(line.substr(0, equals));
+    *value = Trim(line.substr(equals + 1));
+    return true;
+}
+
+struct Location {
+    long section = -1;    // header line of the first matching section
+    long section_end = -1;  // first line after it (next header or end)
+    long last_entry = -1;   // last non-blank line of the section
+    long key = -1;        // line of the first matching key in that section
+};
+
+Location Find(const std::vector<std::string>& lines, const char* section, const char* key) {
+    Location at;
+    std::string name;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        bool header = SectionName(lines[i], &name);
+        if (at.section >= 0) {
+            if (header) {
+                at.section_end = static_cast<long>(i);
+                return at;
+            }
+            if (!Trim(lines[i]).empty()) at.last_entry = static_cast<long>(i);
+            std::string k, v;
+            if (at.key < 0 && key && KeyValue(lines[i], &k, &v) && EqualsIgnoringAsciiCase(k, key))
+                at.key = static_cast<long>(i);
+        } else if (header && EqualsIgnoringAsciiCase(name, section)) {
+            at.section = static_cast<long>(i);
+            at.last_entry = static_cast<long>(i);
+        }
+    }
+    if (at.section >= 0) at.section_end = static_cast<long>(lines.size());
+    return at;
+}
+
+bool WriteLines(const char* file, const std::vector<std::string>& lines) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    for (const std::string& line : lines) out << line << "\r\n";
+    return static_cast<bool>(out.flush());
+}
+
+}  // namespace
+
+size_t IniReadString(const char* file, const char* section, const char* key,
+                     const char* default_value, char* buffer, size_t size) {
+    if (!buffer || size == 0) return 0;
+    std::string value = default_value ? default_value : "";
+    bool exists = false;
+    if (file && section && key) {
+        std::vector<std::string> lines = ReadLines(file, &exists);
+        Location at = Find(lines, section, key);
+        std::string k;
+        if (at.key >= 0 && KeyValue(lines[static_cast<size_t>(at.key)], &k, &value)) {
+            // One pair of enclosing quotation marks is removed.
+            if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+                value = value.substr(1, value.size() - 2);
+        }
+    }
+    size_t n = value.size() < size - 1 ? value.size() : size - 1;
+    std::memcpy(buffer, value.data(), n);
+    buffer[n] = 0;
+    return n;
+}
+
+int32_t IniReadInt(const char* file, const char* section, const char* key, int32_t default_value) {
+    char text[64];
+    if (IniReadString(file, section, key, "", text, sizeof text) == 0) return default_value;
+    return ParseIniInteger(text);
+}
+
+bool IniWriteString(const char* file, const char* section, const char* key, const char* value) {
+    if (!file || !section) return false;
+    bool exists = false;
+    std::vector<std::string> lines = ReadLines(file, &exists);
+    Location at = Find(lines, section, key);
+    if (!key) {
+        // A null key deletes the whole section.
+        if (at.section >= 0) lines.erase(lines.begin() + at.section, lines.begin() + at.section_end);
+        return WriteLines(file, lines);
+    }
+    std::string entry = std::string(key) + "=" + (value ? value : "");
+    if (at.key >= 0) {
+        if (value) lines[static_cast<size_t>(at.key)] = entry;
+        else lines.erase(lines.begin() + at.key);
+    } else if (!value) {
+        return exists;  // nothing to delete
+    } else if (at.section >= 0) {
+        lines.insert(lines.begin() + at.last_entry + 1, entry);
+    } else {
+        lines.push_back("[" + std::string(section) + "]");
+        lines.push_back(entry);
+    }
+    return WriteLines(file, lines);
+}
+
+}  // namespace platform
+}  // namespace feedlet
