@@ -1,31 +1,142 @@
 #include "plugin/plugin.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 #include "plugin/plugin_info.h"
+#include "plugin/plugin_state.h"
+#include "text/display_text.h"
 
 namespace feedlet {
 
-void PluginAttach(void* /*module*/) {}
+namespace {
 
-void PluginDetach(bool /*process_exiting*/) {}
+FeedCrawler* CrawlerOfEntry(void* item) { return static_cast<FeedEntry*>(item)->crawler; }
+
+ItemList* SettingsOf(int number) {
+    PluginState& state = Plugin();
+    if (number == kFunctionInfo) return &state.info_settings;
+    if (number == kFunctionItem) return &state.item_settings;
+    return nullptr;
+}
+
+// The setting a host number pair names, within the count the host was told.
+DisplaySetting* SettingFor(int number, int setting) {
+    const FuncInfo* info = FunctionInfo(number);
+    if (!info || setting < 1 || setting > info->setting_count) return nullptr;
+    return SettingsOf(number)->At<DisplaySetting>(setting - 1);
+}
+
+// Length of the longest prefix of text that fits in limit bytes without
+// cutting a double-byte code page 932 character.
+size_t Cp932Prefix(const char* text, size_t limit) {
+    size_t i = 0;
+    while (text[i] && i < limit) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        size_t width = (lead && text[i + 1]) ? 2 : 1;
+        if (i + width > limit) break;
+        i += width;
+    }
+    return i;
+}
+
+}  // namespace
+
+PluginState& Plugin() {
+    static PluginState state;
+    return state;
+}
+
+void SetPluginUi(const PluginUi* ui) { Plugin().ui = ui; }
+
+void OnFeedUpdated(FeedCrawler* crawler) {
+    const PluginUi* ui = Plugin().ui;
+    if (ui && ui->feed_updated) ui->feed_updated(crawler);
+}
+
+void PluginAttach(void* module) { Plugin().module = module; }
+
+void PluginDetach(bool process_exiting) {
+    PluginState& state = Plugin();
+    if (state.initialised && !state.freed) PluginFree(process_exiting);
+    // What Free leaves (zones and display settings) goes now, before static
+    // teardown. Settings first: they refer to zones.
+    state.info_settings.Clear();
+    state.item_settings.Clear();
+    state.feeds.Clear();
+    state.time_zones.Clear();
+}
 
 int PluginInit() {
+    PluginState& state = Plugin();
     platform::SetUserTimeLocale();
+    LoadConfiguration(state);
+    FunctionInfo(kFunctionInfo)->setting_count = state.info_count;
+    FunctionInfo(kFunctionItem)->setting_count = state.item_count;
+    if (state.ui && state.ui->init) state.ui->init();
+
+    // Every feed is fetched once at start-up.
+    for (FeedEntry* entry : state.feeds.As<FeedEntry>()) {
+        if (!entry || !entry->crawler) continue;
+        entry->crawler->notify = OnFeedUpdated;
+        Start(entry->crawler);
+    }
+
+    char name[64];
+    std::snprintf(name, sizeof name, "QVLP_Feedlet_%p", state.module);
+    state.plugin_lock.Create(name);
+
+    state.schedule.feeds = &state.feeds;
+    state.schedule.crawler_of = CrawlerOfEntry;
+    state.schedule.plugin_lock = &state.plugin_lock;
+    StartSchedule(&state.schedule);
+    state.initialised = true;
+    state.freed = false;
     return 0;
 }
 
-int PluginFree(bool /*process_exiting*/) { return 1; }
-
-int PluginGetText(int /*number*/, int /*setting*/, char16_t* buffer, int size) {
-    if (buffer && size > 0) buffer[0] = 0;
-    return 0;
+int PluginFree(bool process_exiting) {
+    PluginState& state = Plugin();
+    if (state.ui && state.ui->free_icon) state.ui->free_icon();
+    StopSchedule(&state.schedule, process_exiting);
+    // No schedule walk runs any more: the list can go. Each crawler's
+    // destruction waits for its running fetch.
+    state.feeds.Clear();
+    // Every worker and the schedule thread have returned before the state
+    // they use is torn down (at process exit the system already ended them).
+    if (!process_exiting) CrawlerWorkers().WaitIdle(UINT32_MAX);
+    if (state.ui && state.ui->free_windows) state.ui->free_windows();
+    state.freed = true;
+    state.plugin_lock.Lock();
+    return state.plugin_lock.Close() ? 1 : 0;
 }
 
-int PluginGetFuncSettingName(int /*number*/, int /*setting*/, char* destination, int length) {
-    if (destination && length > 0) destination[0] = 0;
-    return 0;
+int PluginGetText(int number, int setting, char16_t* buffer, int size) {
+    return GetText(Plugin(), number, setting, buffer, size);
 }
 
-int PluginShowSetting(int number, int /*setting*/, void* /*parent*/) { return number; }
+int PluginGetFuncSettingName(int number, int setting, char* destination, int length) {
+    if (!destination || length <= 0) return 0;
+    destination[0] = 0;
+    DisplaySetting* found = SettingFor(number, setting);
+    if (!found) return 0;
+    // Always terminated inside the caller's buffer, never half a character.
+    size_t n = Cp932Prefix(found->name, static_cast<size_t>(length) - 1);
+    std::memcpy(destination, found->name, n);
+    destination[n] = 0;
+    return static_cast<int>(n);
+}
+
+int PluginShowSetting(int number, int setting, void* parent) {
+    const PluginUi* ui = Plugin().ui;
+    if (number == 0) return (ui && ui->show_plugin_settings) ? ui->show_plugin_settings(parent) : 0;
+    const FuncInfo* info = FunctionInfo(number);
+    if (!info || setting < 1 || setting > info->setting_count) return number;
+    uint32_t parameter = static_cast<uint32_t>(number) * 65536u + (static_cast<uint32_t>(setting) & 0xFFFFu);
+    return (ui && ui->show_display_setting) ? ui->show_display_setting(parent, parameter) : 0;
+}
 
 }  // namespace feedlet

@@ -1,0 +1,96 @@
+// The configuration: the host's time zones, the registered feeds (RSS.ini),
+// the global options and the display settings of both text functions
+// (Setting.ini), their records, their release and their saving.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/item_list.h"
+#include "core/text_field.h"
+#include "platform/platform.h"
+
+namespace feedlet {
+
+struct FeedCrawler;
+
+struct TimeZoneEntry {
+    char short_name[16] = {};  // key used by Setting.ini ("TYO")
+    TextField name;            // narrow display name ("東京")
+    int32_t offset = 0;        // minutes east of UTC
+};
+
+enum EditMark : uint8_t { kEditNone = 0, kEditAdded = 1, kEditModified = 2, kEditDeleted = 3 };
+
+struct FeedEntry {
+    char name[256] = {};
+    FeedCrawler* crawler = nullptr;  // owned
+    uint8_t edit_mark = kEditNone;
+    FeedEntry* pending = nullptr;  // owned: the edited copy for kEditModified
+};
+
+struct DisplaySetting {
+    char name[256] = {};
+    FeedCrawler* crawler = nullptr;  // the target feed's crawler, not owned
+    uint8_t flag = 0;                // bits 0-2: article condition
+    uint32_t num = 3;                // 1..99
+    int32_t time = 300;              // seconds, age limit
+    TextField split;                 // wide
+    TextField format;                // wide
+    TimeZoneEntry* zone = nullptr;   // not owned; none: the feed's own zone
+    int32_t dirty = 0;
+};
+
+// Release kinds: the first context word of each configuration list.
+enum ConfigKind : uint32_t { kReleaseFeedEntry = 0, kReleaseDisplaySetting = 1, kReleaseTimeZone = 2 };
+
+// The release callback of all four configuration lists.
+void ReleaseConfigItem(void* item, uint32_t kind, uint32_t unused);
+
+constexpr int kMaxFeeds = 1000;
+constexpr int kMaxSettings = 1000;
+
+struct Configuration {
+    ItemList time_zones{ReleaseConfigItem, kReleaseTimeZone};
+    ItemList feeds{ReleaseConfigItem, kReleaseFeedEntry};
+    ItemList info_settings{ReleaseConfigItem, kReleaseDisplaySetting};
+    ItemList item_settings{ReleaseConfigItem, kReleaseDisplaySetting};
+    int16_t info_count = 0;
+    int16_t item_count = 0;
+    TimeZoneEntry* menu_time_zone = nullptr;
+    uint8_t options = 0;  // bit 0: show the notification-area icon
+
+    // Lists are released in reverse dependency order: settings refer to
+    // crawlers and zones.
+    ~Configuration() {
+        info_settings.Clear();
+        item_settings.Clear();
+        feeds.Clear();
+        time_zones.Clear();
+    }
+};
+
+// File locations, from the plugin directory (with its trailing separator).
+std::string HostDataFilePath();   // parent of the plugin directory + QVL_Data.ini
+std::string FeedListPath();       // plugin directory + Feedlet\RSS.ini
+std::string SettingsPath();       // plugin directory + Feedlet\Setting.ini
+
+// Reads the time zones, the feeds (creating and configuring a crawler for
+// each, not started) and Setting.ini into config, which must be empty.
+void LoadConfiguration(Configuration& config);
+
+// Applies (apply != 0) or discards the feed manager's edit marks under
+// plugin_lock; returns 1 when something was applied that needs saving.
+int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int apply);
+// Writes RSS.ini, then the dirty display settings.
+void SaveFeeds(Configuration& config);
+void SaveMainSettings(const Configuration& config);
+void SaveDisplaySettings(Configuration& config);
+
+// The first zone whose short name equals name byte for byte, or null.
+TimeZoneEntry* FindTimeZone(const ItemList& time_zones, const char* short_name);
+// The first feed entry whose name equals name byte for byte, or null.
+FeedEntry* FindFeedByName(const ItemList& feeds, const char* name);
+
+}  // namespace feedlet

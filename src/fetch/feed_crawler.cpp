@@ -1,0 +1,89 @@
+#include "fetch/feed_crawler.h"
+
+#include <cstdio>
+
+namespace feedlet {
+
+platform::WorkerGroup& CrawlerWorkers() {
+    // Never destroyed: a worker may finish after static destruction began.
+    static platform::WorkerGroup* workers = new platform::WorkerGroup;
+    return *workers;
+}
+
+void Configure(FeedCrawler* crawler, const char* location, uint32_t interval, uint8_t flags) {
+    if (!crawler) return;
+    if (!crawler->mutex.IsCreated()) {
+        char name[100];
+        std::snprintf(name, sizeof name, "Brantworks_RSS_Crawl_%p", static_cast<void*>(crawler));
+        crawler->mutex.Create(name);  // on failure the crawler runs unguarded
+    }
+    Lock(crawler);
+    crawler->url.AssignNarrow(location);
+    crawler->flags = flags;
+    crawler->interval = interval;
+    Unlock(crawler);
+}
+
+bool AddElapsed(FeedCrawler* crawler, uint32_t seconds) {
+    crawler->elapsed += seconds;  // unsigned: a clock set back wraps and falls due
+    if (crawler->elapsed < crawler->interval) return false;
+    crawler->elapsed = 0;
+    return true;
+}
+
+bool IsBusy(FeedCrawler* crawler) {
+    if (!crawler || !crawler->mutex.IsCreated()) return false;
+    if (!crawler->mutex.TryLock()) return true;
+    crawler->mutex.Unlock();
+    return false;
+}
+
+namespace {
+
+void WorkerMain(void* argument) {
+    auto* crawler = static_cast<FeedCrawler*>(argument);
+    Lock(crawler);
+    // A crawler being destroyed is not fetched: the worker only lets go.
+    if (!crawler->retiring.load()) CrawlerThread(crawler);
+    Unlock(crawler);
+    // The last touch of the crawler: Destroy may free it right after.
+    crawler->workers.fetch_sub(1);
+}
+
+}  // namespace
+
+void Start(FeedCrawler* crawler) {
+    if (!crawler || IsBusy(crawler)) return;
+    crawler->workers.fetch_add(1);
+    if (!CrawlerWorkers().Start(WorkerMain, crawler)) crawler->workers.fetch_sub(1);
+}
+
+void Lock(FeedCrawler* crawler) {
+    if (crawler) crawler->mutex.Lock();
+}
+
+void Unlock(FeedCrawler* crawler) {
+    if (crawler) crawler->mutex.Unlock();
+}
+
+void Destroy(FeedCrawler* crawler) {
+    if (!crawler) return;
+    // Workers waiting for the lock give up; a running fetch ends first.
+    crawler->retiring.store(true);
+    while (crawler->workers.load() != 0) platform::SleepMilliseconds(1);
+    Lock(crawler);
+    ReleaseCrawlerDocument(crawler->document);
+    crawler->document = nullptr;
+    crawler->url.Clear();
+    crawler->mutex.Close();
+    crawler->elapsed = 0;
+    crawler->interval = 0;
+}
+
+void DestroyAndFree(FeedCrawler* crawler) {
+    if (!crawler) return;
+    Destroy(crawler);
+    delete crawler;
+}
+
+}  // namespace feedlet
