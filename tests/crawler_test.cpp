@@ -1,0 +1,198 @@
+// Crawlers and the schedule: due times, busy crawlers, clock changes, the
+// stop handshake, and the lifetime of fetches against their crawler.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "core/item_list.h"
+#include "feed/feed_document.h"
+#include "fetch/feed_crawler.h"
+#include "fetch/schedule.h"
+#include "platform/platform.h"
+#include "test_util.h"
+
+using namespace feedlet;
+
+namespace {
+
+FeedCrawler* Self(void* item) { return static_cast<FeedCrawler*>(item); }
+
+std::atomic<int> g_updates{0};
+void CountUpdate(FeedCrawler*) { g_updates.fetch_add(1); }
+
+void WaitForWorkers(FeedCrawler* crawler) {
+    while (crawler->workers.load() != 0) platform::SleepMilliseconds(1);
+}
+
+class CrawlerTest : public ::testing::Test {
+protected:
+    void SetUp() override { g_updates = 0; }
+    void TearDown() override {
+        feeds.release = nullptr;
+        for (void* item : feeds) DestroyAndFree(Self(item));
+        feeds.Clear();
+    }
+    FeedCrawler* AddFeed(const std::string& xml, uint32_t interval) {
+        std::string path = dir.path() + "feed" + std::to_string(feeds.Count()) + ".xml";
+        WriteFile(path, xml);
+        auto* crawler = new FeedCrawler;
+        Configure(crawler, path.c_str(), interval, 0);
+        crawler->notify = CountUpdate;
+        feeds.Append(crawler);
+        paths.push_back(path);
+        return crawler;
+    }
+    static std::string Feed(const char* title) {
+        return std::string("<rss><channel><title>") + title + "</title></channel></rss>";
+    }
+
+    TempDir dir;
+    ItemList feeds;
+    std::vector<std::string> paths;
+};
+
+TEST_F(CrawlerTest, ASteadyTickFetchesAtTheTenthWalk) {
+    FeedCrawler* crawler = AddFeed(Feed("A"), 300);
+    for (int walk = 1; walk <= 9; ++walk) {
+        ScheduleWalk(feeds, Self, 30);
+        WaitForWorkers(crawler);
+        ASSERT_EQ(g_updates.load(), 0) << "walk " << walk;
+    }
+    EXPECT_EQ(crawler->elapsed, 270u);
+    ScheduleWalk(feeds, Self, 30);
+    WaitForWorkers(crawler);
+    EXPECT_EQ(g_updates.load(), 1);
+    EXPECT_EQ(crawler->elapsed, 0u);
+    ASSERT_NE(crawler->document, nullptr);
+    EXPECT_EQ(std::u16string(crawler->document->channel.WideText(kMemberTitle)), u"A");
+}
+
+TEST_F(CrawlerTest, ClockChangesAreAddedModulo32Bits) {
+    FeedCrawler* back = AddFeed(Feed("B"), 1800);
+    FeedCrawler* forward = AddFeed(Feed("F"), 600);
+    ScheduleWalk(feeds, Self, 30);
+    // Set back by an hour: the step is negative, the accumulator wraps to a
+    // huge value and both crawlers fall due at once.
+    ScheduleWalk(feeds, Self, -3600);
+    WaitForWorkers(back);
+    WaitForWorkers(forward);
+    EXPECT_EQ(g_updates.load(), 2);
+    EXPECT_EQ(back->elapsed, 0u);
+    // Set forward a day: every interval is covered at the same walk.
+    ScheduleWalk(feeds, Self, 86400);
+    WaitForWorkers(back);
+    WaitForWorkers(forward);
+    EXPECT_EQ(g_updates.load(), 4);
+}
+
+TEST_F(CrawlerTest, ABusyCrawlerIsSkippedAndStartsCountingAgain) {
+    FeedCrawler* crawler = AddFeed(Feed("A"), 300);
+    ScheduleWalk(feeds, Self, 270);
+    // Another thread holds the lock, as a running fetch does.
+    platform::Event locked, release;
+    struct Ctx {
+        FeedCrawler* crawler;
+        platform::Event *locked, *release;
+    } ctx{crawler, &locked, &release};
+    platform::WorkerGroup holder;
+    holder.Start(
+        [](void* raw) {
+            auto* c = static_cast<Ctx*>(raw);
+            Lock(c->crawler);
+            c->locked->Set();
+            c->release->Wait(UINT32_MAX);
+            Unlock(c->crawler);
+        },
+        &ctx);
+    ASSERT_TRUE(locked.Wait(UINT32_MAX));
+    EXPECT_TRUE(IsBusy(crawler));
+    ScheduleWalk(feeds, Self, 30);
+    EXPECT_EQ(crawler->elapsed, 0u);
+    EXPECT_EQ(crawler->workers.load(), 0u);  // not started
+    release.Set();
+    holder.WaitIdle(UINT32_MAX);
+    EXPECT_FALSE(IsBusy(crawler));
+    EXPECT_EQ(g_updates.load(), 0);
+}
+
+TEST_F(CrawlerTest, AFailedFetchKeepsTheLastGoodDocument) {
+    FeedCrawler* crawler = AddFeed(Feed("Good"), 300);
+    Start(crawler);
+    WaitForWorkers(crawler);
+    ASSERT_NE(crawler->document, nullptr);
+    WriteFile(paths[0], "<html><body>not a feed</body></html>");
+    Start(crawler);
+    WaitForWorkers(crawler);
+    ASSERT_NE(crawler->document, nullptr);
+    EXPECT_EQ(std::u16string(crawler->document->channel.WideText(kMemberTitle)), u"Good");
+    EXPECT_EQ(g_updates.load(), 1);
+}
+
+TEST_F(CrawlerTest, ConfigureKeepsTheAccumulatorAndCopiesTheLocation) {
+    FeedCrawler crawler;
+    EXPECT_FALSE(IsBusy(&crawler));  // no lock yet: never busy
+    crawler.elapsed = 42;
+    std::string location = "http://example.invalid/a";
+    Configure(&crawler, location.c_str(), 900, 0x81);
+    location[0] = 'X';
+    EXPECT_STREQ(crawler.url.Narrow(), "http://example.invalid/a");
+    EXPECT_EQ(crawler.interval, 900u);
+    EXPECT_EQ(crawler.flags, 0x81);
+    EXPECT_EQ(crawler.elapsed, 42u);
+    Configure(&crawler, "", 300, 0);
+    EXPECT_EQ(crawler.url.text, nullptr);
+    Destroy(&crawler);
+    EXPECT_FALSE(crawler.mutex.IsCreated());
+    EXPECT_EQ(crawler.interval, 0u);
+}
+
+TEST_F(CrawlerTest, DestroyDuringPendingWorkersNeverLeavesOneBehind) {
+    // Workers started on a crawler whose lock is held are still waiting when
+    // Destroy comes: they must let go without fetching, before the crawler
+    // is freed.
+    for (int round = 0; round < 20; ++round) {
+        auto* crawler = new FeedCrawler;
+        WriteFile(dir.path() + "r.xml", Feed("R"));
+        Configure(crawler, (dir.path() + "r.xml").c_str(), 300, 0);
+        crawler->notify = CountUpdate;
+        Start(crawler);
+        Start(crawler);
+        DestroyAndFree(crawler);
+    }
+    CrawlerWorkers().WaitIdle(UINT32_MAX);
+    EXPECT_LE(g_updates.load(), 40);
+}
+
+struct ScheduleRun {
+    ItemList feeds;
+    platform::Mutex lock;
+    Schedule schedule;
+};
+
+TEST_F(CrawlerTest, ScheduleThreadsWalkAndStopPromptly) {
+    FeedCrawler* crawler = AddFeed(Feed("S"), 0);  // due at every walk
+    ScheduleRun run;
+    ASSERT_TRUE(run.lock.Create(nullptr));
+    run.schedule.feeds = &feeds;
+    run.schedule.crawler_of = Self;
+    run.schedule.plugin_lock = &run.lock;
+    run.schedule.tick_ms = 5;
+    ASSERT_TRUE(StartSchedule(&run.schedule));
+    while (g_updates.load() < 3) platform::SleepMilliseconds(1);
+    StopSchedule(&run.schedule, false);
+    EXPECT_EQ(run.schedule.schedule_ended.load(), 1);
+    WaitForWorkers(crawler);
+    int after = g_updates.load();
+    platform::SleepMilliseconds(20);
+    EXPECT_EQ(g_updates.load(), after);  // no walk after the stop
+}
+
+TEST_F(CrawlerTest, StoppingAScheduleThatNeverRanDoesNotWait) {
+    Schedule schedule;
+    StopSchedule(&schedule, false);
+    EXPECT_EQ(schedule.stop_requested.load(), 1);
+}
+
+}  // namespace

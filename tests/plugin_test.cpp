@@ -1,0 +1,125 @@
+// The plugin's lifetime through its portable entry points, from a real
+// plugin folder: what the host sees through the exports.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "fetch/feed_crawler.h"
+#include "plugin/plugin.h"
+#include "plugin/plugin_info.h"
+#include "plugin/plugin_state.h"
+#include "test_util.h"
+
+using namespace feedlet;
+
+namespace {
+
+class PluginTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plugin_dir = host.path() + "Plugins" + platform::kPathSeparator;
+        platform::CreateFolder(plugin_dir.c_str());
+        platform::CreateFolder((plugin_dir + "Feedlet").c_str());
+        saved_dir = platform::PluginDirectory();
+        platform::SetPluginDirectory(plugin_dir.c_str());
+    }
+    void TearDown() override {
+        PluginDetach(false);  // runs Free when a test did not
+        ResetFunctionInfo();
+        platform::SetPluginDirectory(saved_dir.c_str());
+    }
+    void WriteSettings(const std::string& text) {
+        WriteFile(plugin_dir + "Feedlet" + platform::kPathSeparator + "Setting.ini", text);
+    }
+    void WriteFeeds(const std::string& text) {
+        WriteFile(plugin_dir + "Feedlet" + platform::kPathSeparator + "RSS.ini", text);
+    }
+    std::string Name(int number, int setting, int length = 256) {
+        std::string buffer(300, '#');
+        int n = PluginGetFuncSettingName(number, setting, &buffer[0], length);
+        EXPECT_EQ(static_cast<size_t>(n), std::strlen(buffer.c_str()));
+        return buffer.c_str();
+    }
+
+    TempDir host;
+    std::string plugin_dir;
+    std::string saved_dir;
+};
+
+TEST_F(PluginTest, InitPublishesTheCountsAndNamesTheSettings) {
+    WriteSettings("[Main]\r\nInfoNum=10\r\nItemNum=2\r\n[Info000]\r\nName=Headline\r\n");
+    EXPECT_EQ(FunctionInfo(1)->setting_count, 1000);  // before Init
+    EXPECT_EQ(PluginInit(), 0);
+    EXPECT_EQ(FunctionInfo(1)->setting_count, 10);
+    EXPECT_EQ(FunctionInfo(2)->setting_count, 2);
+
+    EXPECT_EQ(Name(1, 1), "Headline");
+    EXPECT_EQ(Name(1, 2), "\x90\xDD\x92\xE8" "002");
+    EXPECT_EQ(Name(1, 0), "");
+    EXPECT_EQ(Name(1, 11), "");
+    EXPECT_EQ(Name(2, 3), "");
+    EXPECT_EQ(Name(3, 1), "");
+    // Always terminated inside the caller's buffer, never half a character.
+    EXPECT_EQ(Name(1, 1, 5), "Head");
+    EXPECT_EQ(Name(1, 2, 4), "\x90\xDD");
+    EXPECT_EQ(Name(1, 2, 3), "\x90\xDD");
+    EXPECT_EQ(Name(1, 1, 1), "");
+    char untouched = '#';
+    EXPECT_EQ(PluginGetFuncSettingName(1, 1, &untouched, 0), 0);
+    EXPECT_EQ(untouched, '#');
+
+    // The settings dialog may store a new count; the host keeps seeing the
+    // count of this Init.
+    Plugin().info_count = 5;
+    EXPECT_EQ(FunctionInfo(1)->setting_count, 10);
+    EXPECT_NE(PluginFree(false), 0);
+}
+
+TEST_F(PluginTest, ShowSettingChecksTheRange) {
+    WriteSettings("[Main]\r\nInfoNum=2\r\nItemNum=0\r\n");
+    PluginInit();
+    EXPECT_EQ(PluginShowSetting(1, 0, nullptr), 1);
+    EXPECT_EQ(PluginShowSetting(1, 3, nullptr), 1);
+    EXPECT_EQ(PluginShowSetting(2, 1, nullptr), 2);
+    EXPECT_EQ(PluginShowSetting(7, 1, nullptr), 7);
+    EXPECT_EQ(PluginShowSetting(-1, 1, nullptr), -1);
+    PluginFree(false);
+}
+
+TEST_F(PluginTest, FreeStopsEverythingAndDetachDoesNotFreeTwice) {
+    WriteFile(host.path() + "feed.xml", "<rss><channel><title>T</title><item><title>I</title></item></channel></rss>");
+    WriteFeeds("[RSS000]\r\nURL=" + host.path() + "feed.xml\r\nRSSName=Local\r\n");
+    WriteSettings("[Main]\r\nInfoNum=1\r\nItemNum=0\r\n[Info000]\r\nTarget=Local\r\nFormat=%title\r\n");
+    PluginInit();
+    EXPECT_EQ(Plugin().feeds.Count(), 1u);
+    EXPECT_NE(PluginFree(false), 0);
+    EXPECT_EQ(Plugin().feeds.Count(), 0u);
+    EXPECT_EQ(CrawlerWorkers().Live(), 0u);
+    EXPECT_FALSE(Plugin().plugin_lock.IsCreated());
+    PluginDetach(false);  // Free already ran: nothing more to stop
+    EXPECT_EQ(Plugin().info_settings.Count(), 0u);
+}
+
+TEST_F(PluginTest, StartUpFetchesEveryFeedOnce) {
+    WriteFile(host.path() + "feed.xml",
+              "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Local news</title>"
+              "<item><title>First</title></item></channel></rss>");
+    WriteFeeds("[RSS000]\r\nURL=" + host.path() + "feed.xml\r\nRSSName=Local\r\n");
+    WriteSettings("[Main]\r\nInfoNum=1\r\nItemNum=1\r\n[Info000]\r\nTarget=Local\r\nFormat=%title\r\n"
+                  "[Item000]\r\nTarget=Local\r\nFormat=\"* %title\"\r\n");
+    PluginInit();
+    // The start-up fetch ends; the schedule thread keeps running until Free.
+    FeedCrawler* crawler = Plugin().feeds.At<FeedEntry>(0)->crawler;
+    while (crawler->workers.load() != 0) platform::SleepMilliseconds(1);
+    char16_t buffer[64];
+    EXPECT_EQ(PluginGetText(1, 1, nullptr, 0), 11);
+    EXPECT_EQ(PluginGetText(1, 1, buffer, 64), 10);
+    EXPECT_EQ(std::u16string(buffer), u"Local news");
+    EXPECT_EQ(PluginGetText(2, 1, buffer, 64), 7);
+    EXPECT_EQ(std::u16string(buffer), u"* First");
+    EXPECT_NE(PluginFree(false), 0);
+}
+
+}  // namespace
