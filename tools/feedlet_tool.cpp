@@ -14,6 +14,7 @@
 namespace feedlet {
 namespace tool {
 // Commands, one per cmd_*.cpp.
+int RunExpand(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -22,6 +23,10 @@ namespace {
 using feedlet::tool::Command;
 
 const Command kCommands[] = {
+    {"expand",
+     "expand LOCATION FORMAT [--function 1|2] [--condition C] [--num N] [--time SECONDS] "
+     "[--split TEXT] [--zone MINUTES] [--now PLUGIN_TIME] [--sort]",
+     feedlet::tool::RunExpand},
     {"version", "version", [](int, char**) {
          std::printf("feedlet-tool 1.0.1\n");
          return 0;

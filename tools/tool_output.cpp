@@ -1,6 +1,8 @@
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "platform/platform.h"
 #include "tool.h"
 
 namespace feedlet {
@@ -82,6 +84,42 @@ std::string JsonString(const char16_t* text) {
 }
 
 std::string JsonStringOrNull(const char16_t* text) { return text ? JsonString(text) : "null"; }
+
+std::u16string FromCommandLine(const char* argument) {
+    std::u16string out;
+    if (!argument) return out;
+#ifdef _WIN32
+    int units = platform::MultiByteToUtf16(platform::kCodePageShiftJis, argument, -1, nullptr, 0);
+    if (units <= 0) return out;
+    out.resize(static_cast<size_t>(units));
+    platform::MultiByteToUtf16(platform::kCodePageShiftJis, argument, -1, &out[0], units);
+    out.resize(static_cast<size_t>(units) - 1);
+#else
+    // UTF-8; an invalid byte becomes U+FFFD.
+    const auto* p = reinterpret_cast<const unsigned char*>(argument);
+    while (*p) {
+        uint32_t cp = 0xFFFD;
+        int extra = 0;
+        if (*p < 0x80) cp = *p;
+        else if ((*p & 0xE0) == 0xC0) { cp = *p & 0x1F; extra = 1; }
+        else if ((*p & 0xF0) == 0xE0) { cp = *p & 0x0F; extra = 2; }
+        else if ((*p & 0xF8) == 0xF0) { cp = *p & 0x07; extra = 3; }
+        ++p;
+        for (int i = 0; i < extra; ++i) {
+            if ((*p & 0xC0) != 0x80) { cp = 0xFFFD; break; }
+            cp = (cp << 6) | (*p++ & 0x3F);
+        }
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp);
+        }
+    }
+#endif
+    return out;
+}
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
