@@ -208,7 +208,7 @@ void RenderRef(const RefNode& node, std::string& out) {
     }
 }
 
-std::string CheckNode(const XmlNode& node) {
+std::string CheckNode(const XmlNode& node, int depth) {
     if (node.IsText()) {
         if (!node.text || !node.text[0]) return "empty text node";
         if (node.attributes) return "text node with attributes";
@@ -228,9 +228,10 @@ std::string CheckNode(const XmlNode& node) {
     if (full[measured] != 0) return "Serialize: not terminated at the measured length";
     for (size_t i = 0; i < measured; ++i)
         if (full[i] == 0) return "Serialize: terminator inside the text";
-    // A short buffer gets a terminated prefix and the same count.
+    // A short buffer gets a terminated prefix and the same count (checked
+    // near the top only: every level below repeats the same code).
     for (size_t capacity : {size_t(1), measured / 2 + 1, measured}) {
-        if (capacity == 0) continue;
+        if (capacity == 0 || depth > 1) continue;
         std::vector<char16_t> part(capacity + 1, u'#');
         if (node.Serialize(part.data(), capacity) != measured) return "Serialize: count changes";
         size_t kept = capacity - 1 < measured ? capacity - 1 : measured;
@@ -240,7 +241,7 @@ std::string CheckNode(const XmlNode& node) {
     }
     if (node.children)
         for (XmlNode* child : node.children->As<XmlNode>()) {
-            std::string fault = CheckNode(*child);
+            std::string fault = CheckNode(*child, depth + 1);
             if (!fault.empty()) return fault;
         }
     return "";
@@ -268,7 +269,75 @@ std::string ReferenceParse(const std::u16string& text, bool* ok) {
 }
 
 std::string CheckTree(const XmlNode& root) {
-    return CheckNode(root);
+    return CheckNode(root, 0);
+}
+
+std::u16string TextOfInput(const unsigned char* data, size_t size) {
+    static const char16_t kHighUnits[] = {
+        0x3000, 0x00A0, 0x2028, 0x0085, 0xFFFD, 0xD800, 0xDC00, 0x3042,
+        0xFEFF, 0x200B, 0x1680, 0x205F, 0x2029, 0x202F, 0x00C4, 0x00E4,
+    };
+    std::u16string text;
+    if (size == 0) return text;
+    if ((data[0] & 1) == 0) {
+        text.reserve(size);
+        for (size_t i = 0; i < size; ++i) {
+            unsigned char b = data[i];
+            if (b < 0x80) text += static_cast<char16_t>(b);
+            else if (b < 0x90) text += kHighUnits[b - 0x80];
+            else text += static_cast<char16_t>(0x3000 + b);
+        }
+    } else {
+        for (size_t i = 1; i + 1 < size; i += 2)
+            text += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    }
+    return text;
+}
+
+std::string CheckText(const std::u16string& text) {
+    XmlNode root;
+    XmlNode* result = root.Parse(text.c_str(), u"*", nullptr);
+    if (result && result != &root) return "Parse returned another node";
+    std::string fault = CheckTree(root);
+    if (!fault.empty()) return fault;
+    if (text.size() <= 2048) {  // the reference reader is quadratic
+        bool reference_ok = false;
+        std::string expected = ReferenceParse(text, &reference_ok);
+        if (Render(root) != expected) return "tree differs from the reference reader: " + expected;
+        if (reference_ok != (result != nullptr)) return "parse result differs from the reference";
+    }
+
+    std::u16string plain = text.substr(0, text.find(u'\0'));
+    std::vector<char16_t> buffer(plain.begin(), plain.end());
+    buffer.push_back(0);
+    DecodeText(buffer.data());
+    std::u16string decoded(buffer.data());
+    if (decoded.size() > plain.size()) return "DecodeText lengthened the text";
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        bool high = decoded[i] >= 0xD800 && decoded[i] < 0xDC00;
+        bool low = decoded[i] >= 0xDC00 && decoded[i] < 0xE000;
+        // Pairs from references are whole; lone halves only where written.
+        if ((high || low) && plain.find(decoded[i]) == std::u16string::npos &&
+            !(high && i + 1 < decoded.size() && decoded[i + 1] >= 0xDC00 && decoded[i + 1] < 0xE000) &&
+            !(low && i > 0 && decoded[i - 1] >= 0xD800 && decoded[i - 1] < 0xDC00))
+            return "DecodeText made a lone surrogate";
+    }
+    TrimText(buffer.data());
+    std::u16string trimmed(buffer.data());
+    if (!trimmed.empty() && (IsXmlSpace(trimmed.front()) || IsXmlSpace(trimmed.back())))
+        return "TrimText left white space at an end";
+    if (decoded.find(trimmed) == std::u16string::npos) return "TrimText changed the text";
+
+    ItemList* attributes = ParseAttributes(plain.c_str());
+    if (attributes) {
+        std::string attribute_fault;
+        if (attributes->Count() == 0) attribute_fault = "ParseAttributes kept an empty list";
+        for (XmlAttribute* a : attributes->As<XmlAttribute>())
+            if (!a->name) attribute_fault = "ParseAttributes made an attribute without name";
+        delete attributes;
+        if (!attribute_fault.empty()) return attribute_fault;
+    }
+    return "";
 }
 
 }  // namespace xml_check

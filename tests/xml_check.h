@@ -29,5 +29,16 @@ std::string ReferenceParse(const std::u16string& text, bool* ok);
 // fault found.
 std::string CheckTree(const XmlNode& root);
 
+// The text a fuzz input stands for. An even first byte: every byte is one
+// unit (bytes from 0x80 stand for white space, surrogates and other units
+// worth trying), so plain XML files are inputs as they are. An odd first
+// byte: the bytes after it are UTF-16LE units.
+std::u16string TextOfInput(const unsigned char* data, size_t size);
+
+// Everything the fuzz target checks for one text: the parse (tree
+// invariants, serializer), agreement with the reference reader when the text
+// is small enough for it, and the text helpers. "" or the first fault found.
+std::string CheckText(const std::u16string& text);
+
 }  // namespace xml_check
 }  // namespace feedlet
