@@ -1,0 +1,39 @@
+// Pieces shared by the XML parser's source files and nothing else: range
+// forms of the public text helpers (the content parser works on one buffer
+// and never copies a piece just to terminate it), the release callbacks of
+// the tree's lists, and the content parser itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/item_list.h"
+#include "feed/xml_node.h"
+
+namespace feedlet {
+namespace xml_detail {
+
+// ItemList release callbacks: one XmlNode (cleared, then freed) and one
+// XmlAttribute (name, value, record).
+void ReleaseNode(void* item, uint32_t, uint32_t);
+void ReleaseAttribute(void* item, uint32_t, uint32_t);
+
+// DecodeText over [source, source + length) into destination, which may be
+// source itself (the output never runs ahead of the input). Returns the number
+// of units written; writes no terminator.
+size_t DecodeRun(const char16_t* source, size_t length, char16_t* destination);
+
+// Narrows [*begin, *end) by dropping IsXmlSpace units at both ends.
+void TrimRange(const char16_t** begin, const char16_t** end);
+
+// ParseAttributes over an attribute text that is not terminated.
+ItemList* ParseAttributeRange(const char16_t* begin, const char16_t* end);
+
+// Parses content[0, length) into element's children (the element has its
+// name and attributes already and no children). False when a malformed
+// construct or lack of memory stopped the parse of the element's own content;
+// faults in nested elements only cut those elements short.
+bool ParseContent(XmlNode* element, const char16_t* content, size_t length);
+
+}  // namespace xml_detail
+}  // namespace feedlet
