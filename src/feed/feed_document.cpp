@@ -32,7 +32,8 @@ bool IsElementNamed(const XmlNode* node, const char16_t* name) {
     return node && node->name && SameText(node->name, name);
 }
 
-// Direct child elements of an element, in document order.
+// The direct children of an element, text nodes included, in document
+// order; nothing for a text node or a childless element.
 ItemList::TypedView<XmlNode> ChildrenOf(const XmlNode& element) {
     static const ItemList kNoChildren;
     return (element.name && element.children ? *element.children : kNoChildren).As<XmlNode>();
