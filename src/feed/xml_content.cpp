@@ -18,10 +18,16 @@
 // what it read, or ends the element whose range it searched, so each unit is
 // read a bounded number of times.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/text_field.h"
 #include "feed/xml_internal.h"
@@ -37,7 +43,7 @@ constexpr size_t kNone = SIZE_MAX;
 // A tag's name runs up to the first of these; so does the text that a closing
 // pattern "</name" has to begin with.
 inline bool IsNameEnd(char16_t c) {
-    return c == u'>' || c == u'/' || IsXmlSpace(c);
+    return c == u'>' || c == u'/' || IsSpaceUnit(c);
 }
 
 // A growable array of plain values that reports allocation failure instead
@@ -88,38 +94,98 @@ private:
     size_t capacity_ = 0;
 };
 
-// Two polynomial hashes modulo the Mersenne prime 2^31 - 1, in 32-bit
-// arithmetic with 64-bit products so that the 32-bit build needs no 128-bit
-// multiply. A hash is sum(unit[k] * base^k): it can be extended at the end
-// (closing tags, names looked up) and at the front (the backward pass over
-// names that share their end).
-constexpr uint32_t kPrime = 0x7FFFFFFFu;
-constexpr uint32_t kBase1 = 0x2545F491u;
-constexpr uint32_t kBase2 = 0x5BD1E995u & kPrime;
+// --- One pass over the text: its length and where every '<' is. ---
 
-inline uint32_t Reduce(uint64_t x) {
-    x = (x & kPrime) + (x >> 31);
-    x = (x & kPrime) + (x >> 31);
-    return static_cast<uint32_t>(x >= kPrime ? x - kPrime : x);
+#if defined(__SSE2__)
+// Finds the terminator 8 units at a time. The loads are 16-byte aligned, so a
+// load that reaches past the terminator stays within the terminator's page
+// and cannot fault; the address sanitizer, which sees only the over-read,
+// is told to let these loads be (as the C library's own strlen does).
+__attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
+    const char16_t* p = text;
+    while (reinterpret_cast<uintptr_t>(p) & 15) {
+        if (*p == 0) return static_cast<size_t>(p - text);
+        ++p;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    for (;; p += 8) {
+        __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, zero));
+        if (mask) return static_cast<size_t>(p - text) + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+    }
+}
+#else
+size_t TextLength(const char16_t* text) {
+    return Utf16Length(text);
+}
+#endif
+
+// The first position of unit in text[from, end), or end.
+size_t FindUnit(const char16_t* text, size_t from, size_t end, char16_t unit) {
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    for (; i + 8 <= end; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, wanted));
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    }
+#endif
+    while (i < end && text[i] != unit) ++i;
+    return i;
 }
 
-struct NameHash {
-    uint32_t h1 = 0, h2 = 0;
-    uint32_t p1 = 1, p2 = 1;  // base powers for the next unit at the end
-
-    uint64_t Key() const { return (static_cast<uint64_t>(h1) << 32) | h2; }
-    void Append(char16_t c) {
-        h1 = Reduce(h1 + static_cast<uint64_t>(c) * p1);
-        h2 = Reduce(h2 + static_cast<uint64_t>(c) * p2);
-        p1 = Reduce(static_cast<uint64_t>(p1) * kBase1);
-        p2 = Reduce(static_cast<uint64_t>(p2) * kBase2);
+// Positions of every '<' in text[0, length), ascending.
+bool FindOpenings(const char16_t* text, size_t length, PodArray<size_t>& out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi16(u'<');
+    for (; i + 8 <= length; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, open)));
+        while (mask) {
+            unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (!out.Push(i + bit / 2)) return false;
+            mask &= ~(3u << bit);
+        }
     }
-    // Only for hashes that are never appended to afterwards.
-    void Prepend(char16_t c) {
-        h1 = Reduce(c + static_cast<uint64_t>(h1) * kBase1);
-        h2 = Reduce(c + static_cast<uint64_t>(h2) * kBase2);
+#endif
+    for (; i < length; ++i)
+        if (text[i] == u'<' && !out.Push(i)) return false;
+    return true;
+}
+
+// --- The closing-tag index. ---
+
+// A polynomial hash sum(unit[k] * base^k) in wrapping 64-bit arithmetic: it
+// extends at the end (closing tags, names looked up) and at the front (names
+// that share their end). The base is odd and chosen afresh for every parse,
+// so nobody can prepare names whose hashes collide; collisions would cost
+// time only, since every candidate is checked against the text.
+struct NameHash {
+    uint64_t value = 0;
+    uint64_t power = 1;  // base^length, for the next unit at the end
+
+    void Append(char16_t c, uint64_t base) {
+        value += c * power;
+        power *= base;
+    }
+    void Prepend(char16_t c, uint64_t base) {  // leaves power behind
+        value = c + value * base;
     }
 };
+
+uint64_t FreshBase(const void* salt) {
+    static std::atomic<uint32_t> counter{0};
+    uint64_t x = reinterpret_cast<uintptr_t>(salt) ^
+                 (static_cast<uint64_t>(counter.fetch_add(1, std::memory_order_relaxed)) << 32);
+    // splitmix64's finalizer
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    return x | 1;
+}
 
 // Where the closing pattern "</" + name occurs, for every name that follows
 // some '<' in the text. A pattern occurs at q when the text after the "</" at
@@ -130,51 +196,47 @@ struct NameHash {
 class ClosingIndex {
 public:
     // False when memory ran out; Find then searches the text directly.
-    bool Build(const char16_t* text, size_t length);
+    bool Build(const char16_t* text, size_t length, const PodArray<size_t>& openings);
     // The first q >= from with "</" + name at q and ending by end, or kNone.
-    // name[0, name_length) must be a tag name read from the same text.
-    size_t Find(const char16_t* name, size_t name_length, size_t from, size_t end) const;
+    // name[0, name_length) must be a tag name read from the same text. Any
+    // order of calls works; ascending from (the parse's order) costs least.
+    size_t Find(const char16_t* name, size_t name_length, size_t from, size_t end);
 
 private:
     struct Entry {
-        uint64_t key;
+        uint64_t hash;
         size_t length;  // 0: the slot is free (names are never empty)
         size_t count;   // closing positions of this name
         size_t first;   // index of the first one in positions_
+        size_t cursor;  // where the last search for this name ended
     };
     struct Hit {
         size_t entry;
         size_t position;
     };
 
-    size_t Slot(uint64_t key, size_t length) const;
-    bool Insert(uint64_t key, size_t length);
+    size_t Slot(uint64_t hash, size_t length) const;
+    bool Insert(uint64_t hash, size_t length);
     bool Grow();
-    bool CollectNames();
-    bool CollectClosings();
+    bool CollectNames(const PodArray<size_t>& openings);
+    bool CollectClosings(const PodArray<size_t>& openings);
     size_t FindPlain(const char16_t* name, size_t name_length, size_t from, size_t end) const;
 
     const char16_t* text_ = nullptr;
     size_t length_ = 0;
+    uint64_t base_ = 1;
     bool built_ = false;
     PodArray<Entry> table_;  // open addressing; size a power of two
     size_t used_ = 0;
-    size_t longest_ = 0;             // longest name
-    PodArray<uint8_t> has_length_;   // [n] != 0: some name is n units long
-    PodArray<size_t> positions_;     // grouped by entry, ascending within
+    size_t longest_ = 0;            // longest name
+    PodArray<uint8_t> has_length_;  // [n] != 0: some name is n units long
+    PodArray<size_t> positions_;    // grouped by entry, ascending within
 };
 
-inline size_t HashSlot(uint64_t key, size_t length, size_t mask) {
-    uint64_t mixed = (key ^ (static_cast<uint64_t>(length) * 0x9E3779B97F4A7C15ull)) *
-                     0xFF51AFD7ED558CCDull;
-    return static_cast<size_t>(mixed >> 40) & mask;
-}
-
-size_t ClosingIndex::Slot(uint64_t key, size_t length) const {
+size_t ClosingIndex::Slot(uint64_t hash, size_t length) const {
     size_t mask = table_.size() - 1;
-    size_t slot = HashSlot(key, length, mask);
-    while (table_[slot].length != 0 &&
-           (table_[slot].key != key || table_[slot].length != length))
+    size_t slot = static_cast<size_t>((hash ^ (hash >> 29) ^ (length * 0x9E3779B97F4A7C15ull)) >> 7) & mask;
+    while (table_[slot].length != 0 && (table_[slot].hash != hash || table_[slot].length != length))
         slot = (slot + 1) & mask;
     return slot;
 }
@@ -184,15 +246,15 @@ bool ClosingIndex::Grow() {
     previous.Swap(table_);
     if (!table_.AssignZeroed(previous.size() ? previous.size() * 2 : 64)) return false;
     for (size_t i = 0; i < previous.size(); ++i)
-        if (previous[i].length != 0) table_[Slot(previous[i].key, previous[i].length)] = previous[i];
+        if (previous[i].length != 0) table_[Slot(previous[i].hash, previous[i].length)] = previous[i];
     return true;
 }
 
-bool ClosingIndex::Insert(uint64_t key, size_t length) {
+bool ClosingIndex::Insert(uint64_t hash, size_t length) {
     if ((used_ + 1) * 2 > table_.size() && !Grow()) return false;
-    size_t slot = Slot(key, length);
+    size_t slot = Slot(hash, length);
     if (table_[slot].length != 0) return true;
-    table_[slot] = Entry{key, length, 0, 0};
+    table_[slot] = Entry{hash, length, 0, 0, 0};
     ++used_;
     if (length > longest_) longest_ = length;
     return true;
@@ -201,22 +263,20 @@ bool ClosingIndex::Insert(uint64_t key, size_t length) {
 // Every '<' is taken as a possible start tag. Names can contain '<'
 // ("<a<b>" is one tag named "a<b"), so several names may end at the same
 // place: one backward pass over such a stretch hashes all of them.
-bool ClosingIndex::CollectNames() {
+bool ClosingIndex::CollectNames(const PodArray<size_t>& openings) {
     const char16_t* t = text_;
-    size_t i = 0;
-    while (i < length_) {
-        if (t[i] != u'<') {
-            ++i;
-            continue;
-        }
+    size_t covered = 0;  // openings before this lie in a stretch already done
+    for (size_t o = 0; o < openings.size(); ++o) {
+        size_t i = openings[o];
+        if (i < covered) continue;
         size_t end = i + 1;
         while (end < length_ && !IsNameEnd(t[end])) ++end;
         NameHash hash;
         for (size_t k = end; k-- > i;) {
-            if (t[k] == u'<' && k + 1 < end && !Insert(hash.Key(), end - k - 1)) return false;
-            hash.Prepend(t[k]);
+            if (t[k] == u'<' && k + 1 < end && !Insert(hash.value, end - k - 1)) return false;
+            hash.Prepend(t[k], base_);
         }
-        i = end;
+        covered = end;
     }
     if (!has_length_.AssignZeroed(longest_ + 1)) return false;
     for (size_t s = 0; s < table_.size(); ++s)
@@ -224,18 +284,19 @@ bool ClosingIndex::CollectNames() {
     return true;
 }
 
-bool ClosingIndex::CollectClosings() {
+bool ClosingIndex::CollectClosings(const PodArray<size_t>& openings) {
     const char16_t* t = text_;
     PodArray<Hit> hits;
-    for (size_t q = 0; q + 1 < length_; ++q) {
-        if (t[q] != u'<' || t[q + 1] != u'/') continue;
+    for (size_t o = 0; o < openings.size(); ++o) {
+        size_t q = openings[o];
+        if (q + 1 >= length_ || t[q + 1] != u'/') continue;
         NameHash hash;
         for (size_t n = 1; n <= longest_ && q + 1 + n < length_; ++n) {
             char16_t c = t[q + 1 + n];
             if (IsNameEnd(c)) break;
-            hash.Append(c);
+            hash.Append(c, base_);
             if (!has_length_[n]) continue;
-            size_t slot = Slot(hash.Key(), n);
+            size_t slot = Slot(hash.value, n);
             if (table_[slot].length == 0) continue;
             if (!hits.Push(Hit{slot, q})) return false;
             ++table_[slot].count;
@@ -256,10 +317,11 @@ bool ClosingIndex::CollectClosings() {
     return true;
 }
 
-bool ClosingIndex::Build(const char16_t* text, size_t length) {
+bool ClosingIndex::Build(const char16_t* text, size_t length, const PodArray<size_t>& openings) {
     text_ = text;
     length_ = length;
-    built_ = table_.AssignZeroed(64) && CollectNames() && CollectClosings();
+    base_ = FreshBase(this);
+    built_ = table_.AssignZeroed(64) && CollectNames(openings) && CollectClosings(openings);
     return built_;
 }
 
@@ -274,24 +336,31 @@ size_t ClosingIndex::FindPlain(const char16_t* name, size_t name_length, size_t 
 }
 
 size_t ClosingIndex::Find(const char16_t* name, size_t name_length, size_t from,
-                          size_t end) const {
+                          size_t end) {
     if (!built_) return FindPlain(name, name_length, from, end);
-    if (name_length > longest_) return kNone;
+    if (name_length > longest_) return FindPlain(name, name_length, from, end);  // not from this text
     NameHash hash;
-    for (size_t i = 0; i < name_length; ++i) hash.Append(name[i]);
-    size_t slot = Slot(hash.Key(), name_length);
-    const Entry& entry = table_[slot];
-    if (entry.length == 0) return FindPlain(name, name_length, from, end);  // not read from this text
+    for (size_t i = 0; i < name_length; ++i) hash.Append(name[i], base_);
+    Entry& entry = table_[Slot(hash.value, name_length)];
+    if (entry.length == 0) return FindPlain(name, name_length, from, end);
     const size_t* first = positions_.begin() + entry.first;
     const size_t* last = first + entry.count;
-    // Equal hashes of different names share a group: check the text.
-    for (const size_t* p = std::lower_bound(first, last, from); p != last; ++p) {
+    // The parse asks in ascending order, so the search resumes where the last
+    // one for this name ended; each name's positions are passed over once.
+    const size_t* p = first + entry.cursor;
+    if (p > first && p[-1] >= from) p = std::lower_bound(first, p, from);
+    while (p != last && *p < from) ++p;
+    entry.cursor = static_cast<size_t>(p - first);
+    // Names with equal hashes share a group: check the text.
+    for (; p != last; ++p) {
         size_t q = *p;
         if (q + 2 + name_length > end) return kNone;
         if (std::memcmp(text_ + q + 2, name, name_length * sizeof(char16_t)) == 0) return q;
     }
     return kNone;
 }
+
+// --- The parse. ---
 
 // One open element: the node, where its content ends and how far it is read.
 struct Frame {
@@ -304,8 +373,7 @@ enum class StepResult { kEnd, kFault, kOpen };
 
 class ContentParser {
 public:
-    ContentParser(const char16_t* text, size_t length) : text_(text), length_(length) {}
-    ~ContentParser() { std::free(scratch_); }
+    explicit ContentParser(const char16_t* text) : text_(text), length_(TextLength(text)) {}
     ContentParser(const ContentParser&) = delete;
     ContentParser& operator=(const ContentParser&) = delete;
 
@@ -313,19 +381,35 @@ public:
 
 private:
     StepResult ReadContent(Frame& frame, int32_t depth, Frame* opened);
+    size_t NextOpening(size_t from, size_t end);
     bool Matches(size_t at, size_t end, const char16_t* pattern, size_t length) const;
     size_t Search(size_t from, size_t end, const char16_t* pattern) const;
     static bool AppendChild(XmlNode* parent, XmlNode* child);
-    bool AppendText(XmlNode* parent, const char16_t* text, size_t length);
+    static bool AppendText(XmlNode* parent, char16_t* text);
     bool AppendTextRun(XmlNode* parent, size_t begin, size_t end);
     XmlNode* NewElement(size_t name, size_t name_length, size_t tag_end);
 
     const char16_t* text_;
     size_t length_;
+    PodArray<size_t> openings_;  // every '<', ascending
+    bool have_openings_ = false;
+    size_t next_opening_ = 0;    // index into openings_ of the last answer
     ClosingIndex closings_;
-    char16_t* scratch_ = nullptr;  // decoded text runs
-    size_t scratch_size_ = 0;
 };
+
+// The first '<' in [from, end), or end. Text runs are read in document order,
+// so the answers move forward and the search resumes where it stopped.
+size_t ContentParser::NextOpening(size_t from, size_t end) {
+    if (!have_openings_) return FindUnit(text_, from, end, u'<');
+    size_t k = next_opening_;
+    if (k > 0 && k <= openings_.size() && openings_[k - 1] >= from)
+        k = static_cast<size_t>(std::lower_bound(openings_.begin(), openings_.begin() + openings_.size(), from) -
+                                openings_.begin());
+    while (k < openings_.size() && openings_[k] < from) ++k;
+    next_opening_ = k;
+    if (k == openings_.size() || openings_[k] > end) return end;
+    return openings_[k];
+}
 
 bool ContentParser::Matches(size_t at, size_t end, const char16_t* pattern,
                             size_t length) const {
@@ -336,9 +420,12 @@ bool ContentParser::Matches(size_t at, size_t end, const char16_t* pattern,
 // First position of a three-unit pattern in [from, end), or kNone.
 size_t ContentParser::Search(size_t from, size_t end, const char16_t* pattern) const {
     const char16_t* t = text_;
-    for (size_t i = from; i + 3 <= end; ++i)
-        if (t[i] == pattern[0] && t[i + 1] == pattern[1] && t[i + 2] == pattern[2]) return i;
-    return kNone;
+    if (end - from < 3) return kNone;
+    for (size_t i = from;; ++i) {
+        i = FindUnit(t, i, end - 2, pattern[0]);
+        if (i >= end - 2) return kNone;
+        if (t[i + 1] == pattern[1] && t[i + 2] == pattern[2]) return i;
+    }
 }
 
 bool ContentParser::AppendChild(XmlNode* parent, XmlNode* child) {
@@ -356,34 +443,47 @@ bool ContentParser::AppendChild(XmlNode* parent, XmlNode* child) {
     return true;
 }
 
-bool ContentParser::AppendText(XmlNode* parent, const char16_t* text, size_t length) {
+// Takes ownership of text (new[]).
+bool ContentParser::AppendText(XmlNode* parent, char16_t* text) {
     XmlNode* node = new (std::nothrow) XmlNode;
-    if (!node) return false;
-    node->text = Utf16Duplicate(text, length);
-    if (!node->text) {
-        delete node;
+    if (!node) {
+        delete[] text;
         return false;
     }
+    node->text = text;
     return AppendChild(parent, node);
 }
 
-// Decoded and trimmed; white space between tags gives no node and costs no
-// allocation.
+// Decoded and trimmed. White space at the ends of the raw run can only
+// decode to white space or nothing, and cannot be part of a reference, so it
+// is dropped first: runs between tags then cost no allocation at all.
 bool ContentParser::AppendTextRun(XmlNode* parent, size_t begin, size_t end) {
-    size_t length = end - begin;
-    if (length == 0) return true;
-    if (length > scratch_size_) {
-        std::free(scratch_);
-        scratch_size_ = 0;
-        scratch_ = static_cast<char16_t*>(std::malloc(length * sizeof(char16_t)));
-        if (!scratch_) return false;
-        scratch_size_ = length;
-    }
-    const char16_t* first = scratch_;
-    const char16_t* last = scratch_ + DecodeRun(text_ + begin, length, scratch_);
+    const char16_t* first = text_ + begin;
+    const char16_t* last = text_ + end;
     TrimRange(&first, &last);
-    if (first == last) return true;
-    return AppendText(parent, first, static_cast<size_t>(last - first));
+    size_t length = static_cast<size_t>(last - first);
+    if (length == 0) return true;
+    char16_t* text = new (std::nothrow) char16_t[length + 1];
+    if (!text) return false;
+    size_t decoded = DecodeRun(first, length, text);
+    const char16_t* kept = text;
+    const char16_t* kept_end = text + decoded;
+    TrimRange(&kept, &kept_end);  // references may have made white space
+    size_t kept_length = static_cast<size_t>(kept_end - kept);
+    if (kept_length == 0) {
+        delete[] text;
+        return true;
+    }
+    if (kept_length < length / 2) {
+        // Mostly references or folded space: do not keep the slack.
+        char16_t* exact = Utf16Duplicate(kept, kept_length);
+        delete[] text;
+        if (!exact) return false;
+        return AppendText(parent, exact);
+    }
+    if (kept != text) std::memmove(text, kept, kept_length * sizeof(char16_t));
+    text[kept_length] = 0;
+    return AppendText(parent, text);
 }
 
 // The element of the tag whose name is at [name, name + name_length) and whose
@@ -420,8 +520,7 @@ StepResult ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened
             // A text run. A '>' here ends a tag, CDATA section or comment
             // just read, and is passed over.
             size_t begin = t[c] == u'>' ? c + 1 : c;
-            size_t stop = begin;
-            while (stop < end && t[stop] != u'<') ++stop;
+            size_t stop = NextOpening(begin, end);
             if (!AppendTextRun(frame.node, begin, stop)) return StepResult::kFault;
             c = stop;
             continue;
@@ -429,8 +528,10 @@ StepResult ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened
         if (Matches(c, end, u"<![CDATA[", 9)) {
             size_t close = Search(c + 9, end, u"]]>");
             if (close == kNone) return StepResult::kFault;
-            if (close > c + 9 && !AppendText(frame.node, t + c + 9, close - c - 9))
-                return StepResult::kFault;
+            if (close > c + 9) {
+                char16_t* text = Utf16Duplicate(t + c + 9, close - c - 9);
+                if (!text || !AppendText(frame.node, text)) return StepResult::kFault;
+            }
             c = close + 2;
             continue;
         }
@@ -444,12 +545,11 @@ StepResult ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened
         // Any other '<' starts a tag, "<!DOCTYPE" and "<?pi" included. One
         // that would open an element deeper than the bound is malformed.
         if (depth >= kXmlMaxDepth) return StepResult::kFault;
-        size_t tag_end = c + 1;
-        while (tag_end < end && t[tag_end] != u'>') ++tag_end;
+        size_t tag_end = FindUnit(t, c + 1, end, u'>');
         if (tag_end >= end || tag_end == c + 1) return StepResult::kFault;
         size_t name = c + 1;
         size_t name_end = name;
-        while (name_end < tag_end && t[name_end] != u'/' && !IsXmlSpace(t[name_end])) ++name_end;
+        while (name_end < tag_end && t[name_end] != u'/' && !IsSpaceUnit(t[name_end])) ++name_end;
         // An empty name: a stray closing tag, or "< x>".
         if (name_end == name) return StepResult::kFault;
         size_t name_length = name_end - name;
@@ -469,7 +569,7 @@ StepResult ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened
         // "</a>" or "</a " closes a; "</ab" leaves a without content. Either
         // way the unit after the pattern is consumed too.
         size_t after = closing + 2 + name_length;
-        bool closes = after < end && (t[after] == u'>' || IsXmlSpace(t[after]));
+        bool closes = after < end && (t[after] == u'>' || IsSpaceUnit(t[after]));
         c = after < end ? after + 1 : end;
         if (closes && closing > tag_end + 1) {
             frame.cursor = c;
@@ -482,9 +582,10 @@ StepResult ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened
 }
 
 bool ContentParser::Run(XmlNode* element) {
-    // Without its index (no memory) the closing tags are found by direct
-    // search: slower on hostile input, but the tree is the same.
-    (void)closings_.Build(text_, length_);
+    // Without memory for the '<' list or the index, '<' and closing tags are
+    // found by direct search: slower on hostile input, the same tree.
+    have_openings_ = FindOpenings(text_, length_, openings_);
+    if (have_openings_) (void)closings_.Build(text_, length_, openings_);
     Frame stack[kXmlMaxDepth + 1];
     int32_t top = 0;
     stack[0] = Frame{element, 0, length_};
@@ -511,8 +612,8 @@ bool ContentParser::Run(XmlNode* element) {
 
 }  // namespace
 
-bool ParseContent(XmlNode* element, const char16_t* content, size_t length) {
-    ContentParser parser(content, length);
+bool ParseContent(XmlNode* element, const char16_t* content) {
+    ContentParser parser(content);
     return parser.Run(element);
 }
 

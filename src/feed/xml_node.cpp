@@ -107,7 +107,7 @@ XmlNode* XmlNode::Parse(const char16_t* content, const char16_t* element_name,
         } else {
             if (attribute_text) built.attributes = ParseAttributes(attribute_text);
             if (content && *content)
-                ok = xml_detail::ParseContent(&built, content, Utf16Length(content));
+                ok = xml_detail::ParseContent(&built, content);
         }
     }
     Clear();

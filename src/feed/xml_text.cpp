@@ -15,11 +15,7 @@ namespace feedlet {
 // it as a control only. A fixed table instead of the library call keeps the
 // answer the same on every platform and in every locale.
 bool IsXmlSpace(char16_t c) {
-    if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
-    if (c < 0xA0) return false;
-    if (c == 0xA0 || c == 0x1680 || c == 0x3000) return true;
-    if (c < 0x2000 || c > 0x205F) return false;
-    return c <= 0x200A || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F;
+    return xml_detail::IsSpaceUnit(c);
 }
 
 // The plugin never sets LC_CTYPE, and in the C locale _wcsicmp folds only
@@ -110,7 +106,10 @@ size_t DecodeRun(const char16_t* source, size_t length, char16_t* destination) {
     bool after_space = false;  // the last unit written is a space
     for (size_t i = 0; i < length; ++i) {
         char16_t c = source[i];
-        if (c == u'&') {
+        if (c > 0x20 && c != u'&') {  // by far the most common case
+            destination[out++] = c;
+            after_space = false;
+        } else if (c == u'&') {
             after_space = false;
             // Only the first ';' counts, and no reference is longer than
             // kMaxNumericLength, so looking a few units ahead is enough (and
@@ -137,9 +136,6 @@ size_t DecodeRun(const char16_t* source, size_t length, char16_t* destination) {
         } else if (c == 0x20) {
             if (!after_space) destination[out++] = c;
             after_space = true;
-        } else {
-            destination[out++] = c;
-            after_space = false;
         }
     }
     return out;
@@ -148,8 +144,8 @@ size_t DecodeRun(const char16_t* source, size_t length, char16_t* destination) {
 void TrimRange(const char16_t** begin, const char16_t** end) {
     const char16_t* b = *begin;
     const char16_t* e = *end;
-    while (e > b && IsXmlSpace(e[-1])) --e;
-    while (b < e && IsXmlSpace(*b)) ++b;
+    while (e > b && IsSpaceUnit(e[-1])) --e;
+    while (b < e && IsSpaceUnit(*b)) ++b;
     *begin = b;
     *end = e;
 }
@@ -196,7 +192,7 @@ ItemList* ParseAttributeRange(const char16_t* begin, const char16_t* end) {
         char16_t c = *p;
         switch (state) {
         case State::kName:
-            if (c == u'=' || IsXmlSpace(c)) {
+            if (c == u'=' || IsSpaceUnit(c)) {
                 name = mark;
                 name_length = static_cast<size_t>(p - mark);
                 state = State::kAfterName;
@@ -206,7 +202,7 @@ ItemList* ParseAttributeRange(const char16_t* begin, const char16_t* end) {
         case State::kAfterName:
             if (c == u'=') {
                 state = State::kBeforeValue;
-            } else if (!IsXmlSpace(c)) {
+            } else if (!IsSpaceUnit(c)) {
                 // A bare name followed by another name: kept without value.
                 if (!AddAttribute(&list, name, name_length, nullptr, 0)) return list;
                 mark = p;
@@ -228,7 +224,7 @@ ItemList* ParseAttributeRange(const char16_t* begin, const char16_t* end) {
                 if (!AddAttribute(&list, name, name_length, mark, static_cast<size_t>(p - mark)))
                     return list;
                 ++p;
-                while (p < end && IsXmlSpace(*p)) ++p;
+                while (p < end && IsSpaceUnit(*p)) ++p;
                 mark = p;
                 state = State::kName;
                 continue;
