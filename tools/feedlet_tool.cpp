@@ -14,6 +14,7 @@
 namespace feedlet {
 namespace tool {
 // Commands, one per cmd_*.cpp.
+int RunDate(int argc, char** argv);
 int RunExpand(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
@@ -31,6 +32,7 @@ const Command kCommands[] = {
          std::printf("feedlet-tool 1.0.1\n");
          return 0;
      }},
+    {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
 };
 
 int Usage() {
