@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,9 @@ protected:
         int n = GetTextForSetting(number, s, now, buffer.data(), static_cast<int>(buffer.size()));
         std::u16string text(buffer.data());
         EXPECT_EQ(static_cast<size_t>(n), text.size());
-        if (n > 0 || needed > 1) EXPECT_EQ(needed, n + 1) << "measure and fill disagree";
+        if (n > 0 || needed > 1) {
+            EXPECT_EQ(needed, n + 1) << "measure and fill disagree";
+        }
         return text;
     }
 
@@ -109,7 +112,7 @@ TEST_F(DisplayTextTest, TokenSyntax) {
         {u"%d", u"d"},
         {u"%description", u""},  // articles have no description here
         {u"%copyright", u""},    // never filled for articles
-        {u"%hh12", u""},          // no date: empty values, the literal stays
+        {u"%hh12", u"12"},        // no date: the token is empty, the literal stays
         {u"a%%%%b", u"a%%b"},
         {u"", u""},
     };
