@@ -15,7 +15,7 @@
 #include <iconv.h>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
+#include <atomic>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -204,48 +204,71 @@ size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, con
 }
 
 // ---------------------------------------------------------------------------
-// Mutex: recursive like a Win32 mutex.
+// Mutex: recursive like a Win32 mutex. The owner and depth are tracked here
+// so that closing a mutex its owner still holds (as shutdown does) releases
+// it properly before it is destroyed.
+
+namespace {
+struct MutexImpl {
+    std::mutex mutex;
+    std::atomic<std::thread::id> owner{};
+    unsigned depth = 0;  // touched only by the owner
+};
+}  // namespace
 
 Mutex::~Mutex() { Close(); }
 
 bool Mutex::Create(const char* /*name: only Windows mutexes are named*/) {
     if (handle_) return true;
-    auto* mutex = new (std::nothrow) pthread_mutex_t;
-    if (!mutex) return false;
-    pthread_mutexattr_t attributes;
-    pthread_mutexattr_init(&attributes);
-    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    int rc = pthread_mutex_init(mutex, &attributes);
-    pthread_mutexattr_destroy(&attributes);
-    if (rc != 0) {
-        delete mutex;
-        return false;
-    }
-    handle_ = mutex;
-    return true;
+    handle_ = new (std::nothrow) MutexImpl;
+    return handle_ != nullptr;
 }
 
 bool Mutex::Lock() {
-    return handle_ && pthread_mutex_lock(static_cast<pthread_mutex_t*>(handle_)) == 0;
+    auto* m = static_cast<MutexImpl*>(handle_);
+    if (!m) return false;
+    if (m->owner.load() == std::this_thread::get_id()) {
+        ++m->depth;
+        return true;
+    }
+    m->mutex.lock();
+    m->owner.store(std::this_thread::get_id());
+    m->depth = 1;
+    return true;
 }
 
 bool Mutex::TryLock() {
-    return handle_ && pthread_mutex_trylock(static_cast<pthread_mutex_t*>(handle_)) == 0;
+    auto* m = static_cast<MutexImpl*>(handle_);
+    if (!m) return false;
+    if (m->owner.load() == std::this_thread::get_id()) {
+        ++m->depth;
+        return true;
+    }
+    if (!m->mutex.try_lock()) return false;
+    m->owner.store(std::this_thread::get_id());
+    m->depth = 1;
+    return true;
 }
 
 void Mutex::Unlock() {
-    if (handle_) pthread_mutex_unlock(static_cast<pthread_mutex_t*>(handle_));
+    auto* m = static_cast<MutexImpl*>(handle_);
+    // Like ReleaseMutex, releasing a mutex one does not own does nothing.
+    if (!m || m->owner.load() != std::this_thread::get_id()) return;
+    if (--m->depth == 0) {
+        m->owner.store(std::thread::id());
+        m->mutex.unlock();
+    }
 }
 
 bool Mutex::Close() {
-    if (!handle_) return false;
-    auto* mutex = static_cast<pthread_mutex_t*>(handle_);
-    // Closing a Win32 mutex handle ends the closer's hold; a pthread mutex
-    // must be unlocked before it is destroyed.
-    while (pthread_mutex_unlock(mutex) == 0) {
+    auto* m = static_cast<MutexImpl*>(handle_);
+    if (!m) return false;
+    if (m->owner.load() == std::this_thread::get_id()) {
+        m->depth = 0;
+        m->owner.store(std::thread::id());
+        m->mutex.unlock();
     }
-    pthread_mutex_destroy(mutex);
-    delete mutex;
+    delete m;
     handle_ = nullptr;
     return true;
 }
