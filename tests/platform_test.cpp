@@ -165,6 +165,11 @@ TEST(PlatformClockTest, FormatTimeUsesTheCurrentLocale) {
     char16_t buffer[64];
     ASSERT_GT(FormatTime(buffer, 64, u"%Y/%m/%d %H", &fields), 0u);
     EXPECT_EQ(std::u16string(buffer), u"2011/05/01 10");
+    // Locale names come out as real characters: never code page bytes
+    // widened one by one (as Wine's wcsftime does with Japanese names).
+    fields.tm_hour = 15;
+    ASSERT_GT(FormatTime(buffer, 64, u"%p|%A|%a", &fields), 0u);
+    for (const char16_t* p = buffer; *p; ++p) EXPECT_FALSE(*p >= 0x80 && *p <= 0xFF) << std::hex << *p;
     // Too small a buffer gives an empty text, never an overrun.
     EXPECT_EQ(FormatTime(buffer, 4, u"%Y/%m/%d", &fields), 0u);
     EXPECT_EQ(buffer[0], 0);

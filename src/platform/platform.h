@@ -47,7 +47,8 @@ int64_t WallClockSeconds();
 
 // Sets the C library's time-formatting locale to the user's default.
 void SetUserTimeLocale();
-// wcsftime into UTF-16 under the current LC_TIME locale. fields is a filled
+// strftime-style formatting into UTF-16 under the current LC_TIME locale
+// (the pattern is ASCII). fields is a filled
 // struct tm (passed as void* so this header does not pull in <ctime>).
 // Returns the number of units written without the terminator, 0 on failure
 // or when the result does not fit.

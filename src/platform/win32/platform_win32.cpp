@@ -75,18 +75,29 @@ void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
 
 size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields) {
     if (!buffer || capacity == 0 || !format || !tm_fields) return 0;
-    // msvcrt's wcsftime reports a cut-off result as if it fitted, so format
-    // into a generous scratch buffer and copy only a complete text.
-    wchar_t scratch[512];
-    size_t n = wcsftime(scratch, sizeof scratch / sizeof scratch[0],
-                        reinterpret_cast<const wchar_t*>(format),
-                        static_cast<const struct tm*>(tm_fields));
-    if (n == 0 || n >= sizeof scratch / sizeof scratch[0] || n + 1 > capacity) {
-        buffer[0] = 0;
-        return 0;
+    buffer[0] = 0;
+    // The locale's names (午後, 月曜日) are stored in the locale's code page.
+    // msvcrt's strftime gives them right; Wine's wcsftime widens them byte by
+    // byte. So the narrow function formats, and the text is converted with
+    // the code page the CRT locale uses (the ANSI code page for "").
+    char pattern[256];
+    size_t i = 0;
+    for (; format[i]; ++i) {
+        if (format[i] > 0x7F || i + 1 >= sizeof pattern) return 0;  // patterns are ASCII
+        pattern[i] = static_cast<char>(format[i]);
     }
-    std::memcpy(buffer, scratch, (n + 1) * sizeof(wchar_t));
-    return n;
+    pattern[i] = 0;
+    char narrow[1024];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"  // the patterns are our own
+    size_t n = strftime(narrow, sizeof narrow, pattern, static_cast<const struct tm*>(tm_fields));
+#pragma GCC diagnostic pop
+    if (n == 0) return 0;
+    int units = MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(n), nullptr, 0);
+    if (units <= 0 || static_cast<size_t>(units) + 1 > capacity) return 0;
+    MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(n), reinterpret_cast<wchar_t*>(buffer), units);
+    buffer[units] = 0;
+    return static_cast<size_t>(units);
 }
 
 // ---------------------------------------------------------------------------
