@@ -9,11 +9,12 @@
 
 namespace feedlet {
 
-// Feeds were read by the Windows C run-time's iswspace, so that is the set:
-// C0 9..13, U+0020 and the Unicode space separators (Zs), line and paragraph
-// separators (U+2028, U+2029). U+0085 is not in it: the run-time classifies
-// it as a control only. A fixed table instead of the library call keeps the
-// answer the same on every platform and in every locale.
+// The set the Windows C run-time's iswspace reports for UTF-16 units, which
+// is what feeds are read with on the plugin's own platform: C0 9..13, U+0020
+// and the Unicode space separators (Zs), line and paragraph separators
+// (U+2028, U+2029). U+0085 is not in it: the run-time classifies it as a
+// control only. A fixed table instead of the library call keeps the answer
+// the same on every platform and in every locale.
 bool IsXmlSpace(char16_t c) {
     return xml_detail::IsSpaceUnit(c);
 }
@@ -159,19 +160,21 @@ void ReleaseAttribute(void* item, uint32_t, uint32_t) {
 
 namespace {
 
-// Adds one attribute; false when memory ran out (the attribute is not added).
+// Adds one attribute; false when memory ran out (the attribute is not added,
+// and the list stays null rather than empty).
 bool AddAttribute(ItemList** list, const char16_t* name, size_t name_length,
                   const char16_t* value, size_t value_length) {
-    if (!*list) {
-        *list = new (std::nothrow) ItemList(ReleaseAttribute, 0, 0);
-        if (!*list) return false;
-    }
     XmlAttribute* attribute = new (std::nothrow) XmlAttribute;
     if (!attribute) return false;
     attribute->name = Utf16Duplicate(name, name_length);
     if (value) attribute->value = Utf16Duplicate(value, value_length);
-    if (!attribute->name || (value && !attribute->value) || !(*list)->Append(attribute)) {
+    if (!*list) *list = new (std::nothrow) ItemList(ReleaseAttribute, 0, 0);
+    if (!attribute->name || (value && !attribute->value) || !*list || !(*list)->Append(attribute)) {
         ReleaseAttribute(attribute, 0, 0);
+        if (*list && (*list)->Empty()) {
+            delete *list;
+            *list = nullptr;
+        }
         return false;
     }
     return true;
