@@ -1,0 +1,629 @@
+// The content parse: turns an element's content into child nodes.
+//
+// The reading rules are those of a simple recursive reader that copies each
+// element's content and finds its closing tag by plain substring search, with
+// no regard to nesting. Done literally that costs time quadratic in the input
+// on hostile documents (every unclosed tag rescans the rest of the text, every
+// level copies its content again) and recursion as deep as the nesting. So:
+//
+//  - All levels share the caller's text: an element's content is a range of
+//    it, ending where the element's closing tag begins.
+//  - Closing tags are looked up in an index built in one pass before parsing
+//    (ClosingIndex): for every name that follows some '<', the sorted
+//    positions of the "</" whose following text begins with that name.
+//  - Open elements live on an explicit stack of at most kXmlMaxDepth + 1
+//    frames; a tag that would open a deeper element is a malformed construct.
+//
+// Every other scan (text runs, tags, CDATA, comments) moves the cursor past
+// what it read, or ends the element whose range it searched, so each unit is
+// read a bounded number of times.
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "core/text_field.h"
+#include "feed/xml_internal.h"
+#include "feed/xml_node.h"
+
+namespace feedlet {
+namespace xml_detail {
+
+namespace {
+
+constexpr size_t kNone = SIZE_MAX;
+
+// A tag's name runs up to the first of these; so does the text that a closing
+// pattern "</name" has to begin with.
+inline bool IsNameEnd(char16_t c) {
+    return c == u'>' || c == u'/' || IsSpaceUnit(c);
+}
+
+// A growable array of plain values that reports allocation failure instead
+// of throwing. It allocates like the tree does (nothrow new), so one
+// failure-injection hook reaches every allocation of a parse.
+template <typename T>
+class PodArray {
+public:
+    PodArray() = default;
+    ~PodArray() { ::operator delete(data_); }
+    PodArray(const PodArray&) = delete;
+    PodArray& operator=(const PodArray&) = delete;
+
+    bool Push(const T& value) {
+        if (size_ == capacity_ && !Reserve(capacity_ ? capacity_ * 2 : 64)) return false;
+        data_[size_++] = value;
+        return true;
+    }
+    bool Reserve(size_t capacity) {
+        if (capacity <= capacity_) return true;
+        if (capacity > SIZE_MAX / sizeof(T)) return false;
+        T* grown = static_cast<T*>(::operator new(capacity * sizeof(T), std::nothrow));
+        if (!grown) return false;
+        if (size_) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
+        ::operator delete(data_);
+        data_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+    // size zero-filled elements, dropping the old contents.
+    bool AssignZeroed(size_t size) {
+        size_ = 0;
+        if (!Reserve(size)) return false;
+        if (size) std::memset(static_cast<void*>(data_), 0, size * sizeof(T));
+        size_ = size;
+        return true;
+    }
+    void Swap(PodArray& other) {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+    size_t size() const { return size_; }
+    T& operator[](size_t i) { return data_[i]; }
+    const T& operator[](size_t i) const { return data_[i]; }
+    const T* begin() const { return data_; }
+
+private:
+    T* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+// --- One pass over the text: its length and where every '<' is. ---
+
+#if defined(__SSE2__)
+// Finds the terminator 8 units at a time. The loads are 16-byte aligned, so a
+// load that reaches past the terminator stays within the terminator's page
+// and cannot fault; the address sanitizer, which sees only the over-read,
+// is told to let these loads be (as the C library's own strlen does).
+__attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
+    const char16_t* p = text;
+    while (reinterpret_cast<uintptr_t>(p) & 15) {
+        if (*p == 0) return static_cast<size_t>(p - text);
+        ++p;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    for (;; p += 8) {
+        __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, zero));
+        if (mask) return static_cast<size_t>(p - text) + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+    }
+}
+#else
+size_t TextLength(const char16_t* text) {
+    return Utf16Length(text);
+}
+#endif
+
+// The first position of unit in text[from, end), or end.
+size_t FindUnit(const char16_t* text, size_t from, size_t end, char16_t unit) {
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    for (; i + 8 <= end; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, wanted));
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    }
+#endif
+    while (i < end && text[i] != unit) ++i;
+    return i;
+}
+
+// Positions of every '<' in text[0, length), ascending.
+bool FindOpenings(const char16_t* text, size_t length, PodArray<size_t>& out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi16(u'<');
+    for (; i + 8 <= length; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, open)));
+        while (mask) {
+            unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (!out.Push(i + bit / 2)) return false;
+            mask &= ~(3u << bit);
+        }
+    }
+#endif
+    for (; i < length; ++i)
+        if (text[i] == u'<' && !out.Push(i)) return false;
+    return true;
+}
+
+// --- The closing-tag index. ---
+
+// A polynomial hash sum(unit[k] * base^k) in wrapping 64-bit arithmetic: it
+// extends at the end (closing tags, names looked up) and at the front (names
+// that share their end). The base is odd and chosen afresh for every parse,
+// so nobody can prepare names whose hashes collide; collisions would cost
+// time only, since every candidate is checked against the text.
+struct NameHash {
+    uint64_t value = 0;
+    uint64_t power = 1;  // base^length, for the next unit at the end
+
+    void Append(char16_t c, uint64_t base) {
+        value += c * power;
+        power *= base;
+    }
+    void Prepend(char16_t c, uint64_t base) {  // leaves power behind
+        value = c + value * base;
+    }
+};
+
+uint64_t FreshBase(const void* salt) {
+    static std::atomic<uint32_t> counter{0};
+    uint64_t x = reinterpret_cast<uintptr_t>(salt) ^
+                 (static_cast<uint64_t>(counter.fetch_add(1, std::memory_order_relaxed)) << 32);
+    // splitmix64's finalizer
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    return x | 1;
+}
+
+// Where the closing pattern "</" + name occurs, for every name that follows
+// some '<' in the text. A pattern occurs at q when the text after the "</" at
+// q begins with the name, which is then a prefix of the run of name units
+// there; so one pass over every "</" and the prefixes of its run, keeping those
+// that are names, finds every occurrence. Both passes read each unit a bounded
+// number of times (runs after "</" hold no '/', so they do not overlap).
+class ClosingIndex {
+public:
+    // False when memory ran out or there is no list of '<' (null); Find then
+    // searches the text directly.
+    bool Build(const char16_t* text, size_t length, const PodArray<size_t>* openings);
+    // The first q >= from with "</" + name at q and ending by end, or kNone.
+    // name[0, name_length) must be a tag name read from the same text. Any
+    // order of calls works; ascending from (the parse's order) costs least.
+    size_t Find(const char16_t* name, size_t name_length, size_t from, size_t end);
+
+private:
+    struct Entry {
+        uint64_t hash;
+        size_t length;  // 0: the slot is free (names are never empty)
+        size_t count;   // closing positions of this name
+        size_t first;   // index of the first one in positions_
+        size_t cursor;  // where the last search for this name ended
+    };
+    struct Hit {
+        size_t entry;
+        size_t position;
+    };
+
+    size_t Slot(uint64_t hash, size_t length) const;
+    bool Insert(uint64_t hash, size_t length);
+    bool Grow();
+    bool CollectNames(const PodArray<size_t>& openings);
+    bool CollectClosings(const PodArray<size_t>& openings);
+    size_t FindPlain(const char16_t* name, size_t name_length, size_t from, size_t end) const;
+
+    const char16_t* text_ = nullptr;
+    size_t length_ = 0;
+    uint64_t base_ = 1;
+    bool built_ = false;
+    PodArray<Entry> table_;  // open addressing; size a power of two
+    size_t used_ = 0;
+    size_t longest_ = 0;            // longest name
+    PodArray<uint8_t> has_length_;  // [n] != 0: some name is n units long
+    PodArray<size_t> positions_;    // grouped by entry, ascending within
+};
+
+size_t ClosingIndex::Slot(uint64_t hash, size_t length) const {
+    size_t mask = table_.size() - 1;
+    size_t slot = static_cast<size_t>((hash ^ (hash >> 29) ^ (length * 0x9E3779B97F4A7C15ull)) >> 7) & mask;
+    while (table_[slot].length != 0 && (table_[slot].hash != hash || table_[slot].length != length))
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+bool ClosingIndex::Grow() {
+    PodArray<Entry> previous;
+    previous.Swap(table_);
+    if (!table_.AssignZeroed(previous.size() ? previous.size() * 2 : 64)) return false;
+    for (size_t i = 0; i < previous.size(); ++i)
+        if (previous[i].length != 0) table_[Slot(previous[i].hash, previous[i].length)] = previous[i];
+    return true;
+}
+
+bool ClosingIndex::Insert(uint64_t hash, size_t length) {
+    if ((used_ + 1) * 2 > table_.size() && !Grow()) return false;
+    size_t slot = Slot(hash, length);
+    if (table_[slot].length != 0) return true;
+    table_[slot] = Entry{hash, length, 0, 0, 0};
+    ++used_;
+    if (length > longest_) longest_ = length;
+    return true;
+}
+
+// Every '<' is taken as a possible start tag. Names can contain '<'
+// ("<a<b>" is one tag named "a<b"), so several names may end at the same
+// place: one backward pass over such a stretch hashes all of them.
+bool ClosingIndex::CollectNames(const PodArray<size_t>& openings) {
+    const char16_t* t = text_;
+    size_t covered = 0;  // openings before this lie in a stretch already done
+    for (size_t o = 0; o < openings.size(); ++o) {
+        size_t i = openings[o];
+        if (i < covered) continue;
+        size_t end = i + 1;
+        while (end < length_ && !IsNameEnd(t[end])) ++end;
+        NameHash hash;
+        for (size_t k = end; k-- > i;) {
+            if (t[k] == u'<' && k + 1 < end && !Insert(hash.value, end - k - 1)) return false;
+            hash.Prepend(t[k], base_);
+        }
+        covered = end;
+    }
+    if (!has_length_.AssignZeroed(longest_ + 1)) return false;
+    for (size_t s = 0; s < table_.size(); ++s)
+        if (table_[s].length != 0) has_length_[table_[s].length] = 1;
+    return true;
+}
+
+bool ClosingIndex::CollectClosings(const PodArray<size_t>& openings) {
+    const char16_t* t = text_;
+    PodArray<Hit> hits;
+    for (size_t o = 0; o < openings.size(); ++o) {
+        size_t q = openings[o];
+        if (q + 1 >= length_ || t[q + 1] != u'/') continue;
+        NameHash hash;
+        for (size_t n = 1; n <= longest_ && q + 1 + n < length_; ++n) {
+            char16_t c = t[q + 1 + n];
+            if (IsNameEnd(c)) break;
+            hash.Append(c, base_);
+            if (!has_length_[n]) continue;
+            size_t slot = Slot(hash.value, n);
+            if (table_[slot].length == 0) continue;
+            if (!hits.Push(Hit{slot, q})) return false;
+            ++table_[slot].count;
+        }
+    }
+    size_t next = 0;
+    for (size_t s = 0; s < table_.size(); ++s) {
+        table_[s].first = next;
+        next += table_[s].count;
+        table_[s].count = 0;
+    }
+    if (!positions_.AssignZeroed(next)) return false;
+    // Hits come in ascending position, so each name's group ends up sorted.
+    for (size_t h = 0; h < hits.size(); ++h) {
+        Entry& entry = table_[hits[h].entry];
+        positions_[entry.first + entry.count++] = hits[h].position;
+    }
+    return true;
+}
+
+bool ClosingIndex::Build(const char16_t* text, size_t length, const PodArray<size_t>* openings) {
+    text_ = text;
+    length_ = length;
+    base_ = FreshBase(this);
+    built_ = openings && table_.AssignZeroed(64) && CollectNames(*openings) &&
+             CollectClosings(*openings);
+    return built_;
+}
+
+size_t ClosingIndex::FindPlain(const char16_t* name, size_t name_length, size_t from,
+                               size_t end) const {
+    const char16_t* t = text_;
+    for (size_t q = from; q + 2 + name_length <= end; ++q)
+        if (t[q] == u'<' && t[q + 1] == u'/' &&
+            std::memcmp(t + q + 2, name, name_length * sizeof(char16_t)) == 0)
+            return q;
+    return kNone;
+}
+
+size_t ClosingIndex::Find(const char16_t* name, size_t name_length, size_t from,
+                          size_t end) {
+    if (!built_) return FindPlain(name, name_length, from, end);
+    if (name_length > longest_) return FindPlain(name, name_length, from, end);  // not from this text
+    NameHash hash;
+    for (size_t i = 0; i < name_length; ++i) hash.Append(name[i], base_);
+    Entry& entry = table_[Slot(hash.value, name_length)];
+    if (entry.length == 0) return FindPlain(name, name_length, from, end);
+    const size_t* first = positions_.begin() + entry.first;
+    const size_t* last = first + entry.count;
+    // The parse asks in ascending order, so the search resumes where the last
+    // one for this name ended; each name's positions are passed over once.
+    const size_t* p = first + entry.cursor;
+    if (p > first && p[-1] >= from) p = std::lower_bound(first, p, from);
+    while (p != last && *p < from) ++p;
+    entry.cursor = static_cast<size_t>(p - first);
+    // Names with equal hashes share a group: check the text.
+    for (; p != last; ++p) {
+        size_t q = *p;
+        if (q + 2 + name_length > end) return kNone;
+        if (std::memcmp(text_ + q + 2, name, name_length * sizeof(char16_t)) == 0) return q;
+    }
+    return kNone;
+}
+
+// --- The parse. ---
+
+// One open element: the node, where its content ends and how far it is read.
+struct Frame {
+    XmlNode* node;
+    size_t cursor;
+    size_t end;
+};
+
+enum class StepResult { kEnd, kFault, kOpen };
+
+class ContentParser {
+public:
+    explicit ContentParser(const char16_t* text) : text_(text), length_(TextLength(text)) {}
+    ContentParser(const ContentParser&) = delete;
+    ContentParser& operator=(const ContentParser&) = delete;
+
+    bool Run(XmlNode* element);
+
+private:
+    StepResult ReadContent(Frame& frame, int32_t depth, Frame* opened);
+    size_t NextOpening(size_t from, size_t end);
+    bool Matches(size_t at, size_t end, const char16_t* pattern, size_t length) const;
+    size_t Search(size_t from, size_t end, const char16_t* pattern) const;
+    static bool AppendChild(XmlNode* parent, XmlNode* child);
+    static bool AppendText(XmlNode* parent, char16_t* text);
+    bool AppendTextRun(XmlNode* parent, size_t begin, size_t end);
+    XmlNode* NewElement(size_t name, size_t name_length, size_t tag_end);
+
+    const char16_t* text_;
+    size_t length_;
+    PodArray<size_t> openings_;  // every '<', ascending
+    bool have_openings_ = false;
+    size_t next_opening_ = 0;    // index into openings_ of the last answer
+    ClosingIndex closings_;
+};
+
+// The first '<' in [from, end), or end. Text runs are read in document order,
+// so the answers move forward and the search resumes where it stopped.
+size_t ContentParser::NextOpening(size_t from, size_t end) {
+    if (!have_openings_) return FindUnit(text_, from, end, u'<');
+    size_t k = next_opening_;
+    if (k > 0 && k <= openings_.size() && openings_[k - 1] >= from)
+        k = static_cast<size_t>(std::lower_bound(openings_.begin(), openings_.begin() + openings_.size(), from) -
+                                openings_.begin());
+    while (k < openings_.size() && openings_[k] < from) ++k;
+    next_opening_ = k;
+    if (k == openings_.size() || openings_[k] > end) return end;
+    return openings_[k];
+}
+
+bool ContentParser::Matches(size_t at, size_t end, const char16_t* pattern,
+                            size_t length) const {
+    if (end - at < length) return false;
+    return std::memcmp(text_ + at, pattern, length * sizeof(char16_t)) == 0;
+}
+
+// First position of a three-unit pattern in [from, end), or kNone.
+size_t ContentParser::Search(size_t from, size_t end, const char16_t* pattern) const {
+    const char16_t* t = text_;
+    if (end - from < 3) return kNone;
+    for (size_t i = from;; ++i) {
+        i = FindUnit(t, i, end - 2, pattern[0]);
+        if (i >= end - 2) return kNone;
+        if (t[i + 1] == pattern[1] && t[i + 2] == pattern[2]) return i;
+    }
+}
+
+bool ContentParser::AppendChild(XmlNode* parent, XmlNode* child) {
+    if (!parent->children) {
+        parent->children = new (std::nothrow) ItemList(ReleaseNode, 0, 0);
+        if (!parent->children) {
+            delete child;
+            return false;
+        }
+    }
+    if (!parent->children->Append(child)) {
+        delete child;
+        if (parent->children->Empty()) {  // an empty list is never kept
+            delete parent->children;
+            parent->children = nullptr;
+        }
+        return false;
+    }
+    return true;
+}
+
+// Takes ownership of text (new[]).
+bool ContentParser::AppendText(XmlNode* parent, char16_t* text) {
+    XmlNode* node = new (std::nothrow) XmlNode;
+    if (!node) {
+        delete[] text;
+        return false;
+    }
+    node->text = text;
+    return AppendChild(parent, node);
+}
+
+// Decoded and trimmed. White space at the ends of the raw run can only
+// decode to white space or nothing, and cannot be part of a reference, so it
+// is dropped first: runs between tags then cost no allocation at all.
+bool ContentParser::AppendTextRun(XmlNode* parent, size_t begin, size_t end) {
+    const char16_t* first = text_ + begin;
+    const char16_t* last = text_ + end;
+    TrimRange(&first, &last);
+    size_t length = static_cast<size_t>(last - first);
+    if (length == 0) return true;
+    char16_t* text = new (std::nothrow) char16_t[length + 1];
+    if (!text) return false;
+    size_t decoded = DecodeRun(first, length, text);
+    const char16_t* kept = text;
+    const char16_t* kept_end = text + decoded;
+    TrimRange(&kept, &kept_end);  // references may have made white space
+    size_t kept_length = static_cast<size_t>(kept_end - kept);
+    if (kept_length == 0) {
+        delete[] text;
+        return true;
+    }
+    if (kept_length < length / 2) {
+        // Mostly references or folded space: do not keep the slack.
+        char16_t* exact = Utf16Duplicate(kept, kept_length);
+        delete[] text;
+        if (!exact) return false;
+        return AppendText(parent, exact);
+    }
+    if (kept != text) std::memmove(text, kept, kept_length * sizeof(char16_t));
+    text[kept_length] = 0;
+    return AppendText(parent, text);
+}
+
+// The element of the tag whose name is at [name, name + name_length) and whose
+// '>' is at tag_end, with its attributes and no children.
+XmlNode* ContentParser::NewElement(size_t name, size_t name_length, size_t tag_end) {
+    XmlNode* element = new (std::nothrow) XmlNode;
+    if (!element) return nullptr;
+    element->name = Utf16Duplicate(text_ + name, name_length);
+    if (!element->name) {
+        delete element;
+        return nullptr;
+    }
+    // The attribute text loses spaces and '/' at both ends (so that "<a />"
+    // and "<a/>" read alike), then any other white space.
+    const char16_t* first = text_ + name + name_length;
+    const char16_t* last = text_ + tag_end;
+    while (first < last && (*first == u' ' || *first == u'/')) ++first;
+    while (last > first && (last[-1] == u' ' || last[-1] == u'/')) --last;
+    TrimRange(&first, &last);
+    if (first < last) element->attributes = ParseAttributeRange(first, last);
+    return element;
+}
+
+// Reads the frame's content from its cursor until the content ends
+// (kEnd), a malformed construct stops it (kFault), or a child element with
+// content has to be read first (kOpen, the child's frame in *opened; the
+// cursor is then already past the child's closing tag).
+StepResult ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened) {
+    const char16_t* t = text_;
+    const size_t end = frame.end;
+    size_t c = frame.cursor;
+    while (c < end) {
+        if (t[c] != u'<') {
+            // A text run. A '>' here ends a tag, CDATA section or comment
+            // just read, and is passed over.
+            size_t begin = t[c] == u'>' ? c + 1 : c;
+            size_t stop = NextOpening(begin, end);
+            if (!AppendTextRun(frame.node, begin, stop)) return StepResult::kFault;
+            c = stop;
+            continue;
+        }
+        if (Matches(c, end, u"<![CDATA[", 9)) {
+            size_t close = Search(c + 9, end, u"]]>");
+            if (close == kNone) return StepResult::kFault;
+            if (close > c + 9) {
+                char16_t* text = Utf16Duplicate(t + c + 9, close - c - 9);
+                if (!text || !AppendText(frame.node, text)) return StepResult::kFault;
+            }
+            c = close + 2;
+            continue;
+        }
+        if (Matches(c, end, u"<!--", 4)) {
+            // Searched from the '<' itself, so "<!-->" is a whole comment.
+            size_t close = Search(c + 2, end, u"-->");
+            if (close == kNone) return StepResult::kFault;
+            c = close + 2;
+            continue;
+        }
+        // Any other '<' starts a tag, "<!DOCTYPE" and "<?pi" included. One
+        // that would open an element deeper than the bound is malformed.
+        if (depth >= kXmlMaxDepth) return StepResult::kFault;
+        size_t tag_end = FindUnit(t, c + 1, end, u'>');
+        if (tag_end >= end || tag_end == c + 1) return StepResult::kFault;
+        size_t name = c + 1;
+        size_t name_end = name;
+        while (name_end < tag_end && t[name_end] != u'/' && !IsSpaceUnit(t[name_end])) ++name_end;
+        // An empty name: a stray closing tag, or "< x>".
+        if (name_end == name) return StepResult::kFault;
+        size_t name_length = name_end - name;
+        XmlNode* child = NewElement(name, name_length, tag_end);
+        if (!child || !AppendChild(frame.node, child)) return StepResult::kFault;
+        if (t[tag_end - 1] == u'/') {  // self-closing
+            c = tag_end;
+            continue;
+        }
+        size_t closing = closings_.Find(t + name, name_length, tag_end + 1, end);
+        if (closing == kNone) {
+            // Unclosed: empty, and what would have been its content is read
+            // as its following siblings.
+            c = tag_end;
+            continue;
+        }
+        // "</a>" or "</a " closes a; "</ab" leaves a without content. Either
+        // way the unit after the pattern is consumed too.
+        size_t after = closing + 2 + name_length;
+        bool closes = after < end && (t[after] == u'>' || IsSpaceUnit(t[after]));
+        c = after < end ? after + 1 : end;
+        if (closes && closing > tag_end + 1) {
+            frame.cursor = c;
+            *opened = Frame{child, tag_end + 1, closing};
+            return StepResult::kOpen;
+        }
+    }
+    frame.cursor = c;
+    return StepResult::kEnd;
+}
+
+bool ContentParser::Run(XmlNode* element) {
+    // Without memory for the '<' list or the index, '<' and closing tags are
+    // found by direct search: slower on hostile input, the same tree.
+    have_openings_ = FindOpenings(text_, length_, openings_);
+    (void)closings_.Build(text_, length_, have_openings_ ? &openings_ : nullptr);
+    Frame stack[kXmlMaxDepth + 1];
+    int32_t top = 0;
+    stack[0] = Frame{element, 0, length_};
+    bool ok = true;
+    while (top >= 0) {
+        Frame opened;
+        switch (ReadContent(stack[top], top, &opened)) {
+        case StepResult::kOpen:
+            stack[++top] = opened;
+            break;
+        case StepResult::kFault:
+            // Cuts short this element only; its parent goes on after the
+            // closing tag located before this content was read.
+            if (top == 0) ok = false;
+            --top;
+            break;
+        case StepResult::kEnd:
+            --top;
+            break;
+        }
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool ParseContent(XmlNode* element, const char16_t* content) {
+    ContentParser parser(content);
+    return parser.Run(element);
+}
+
+}  // namespace xml_detail
+}  // namespace feedlet

@@ -1,0 +1,344 @@
+#include "xml_check.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "core/item_list.h"
+
+namespace feedlet {
+namespace xml_check {
+
+std::string ToUtf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// Well-formed UTF-8 only (test literals).
+std::u16string FromUtf8(const std::string& text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        uint32_t c;
+        int extra;
+        if (b < 0x80) { c = b; extra = 0; }
+        else if (b < 0xE0) { c = b & 0x1F; extra = 1; }
+        else if (b < 0xF0) { c = b & 0x0F; extra = 2; }
+        else { c = b & 0x07; extra = 3; }
+        ++i;
+        for (int k = 0; k < extra && i < text.size(); ++k, ++i)
+            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string Quoted(const char16_t* text) {
+    return "\"" + ToUtf8(text ? std::u16string(text) : std::u16string()) + "\"";
+}
+
+void RenderInto(const XmlNode& node, std::string& out) {
+    if (node.IsText()) {
+        out += Quoted(node.text);
+        return;
+    }
+    out += ToUtf8(node.name);
+    if (node.attributes) {
+        out += "(";
+        bool first = true;
+        for (XmlAttribute* a : node.attributes->As<XmlAttribute>()) {
+            if (!first) out += ",";
+            first = false;
+            out += ToUtf8(a->name);
+            if (a->value) out += "=" + Quoted(a->value);
+        }
+        out += ")";
+    }
+    if (node.children) {
+        out += "{";
+        bool first = true;
+        for (XmlNode* child : node.children->As<XmlNode>()) {
+            if (!first) out += ",";
+            first = false;
+            RenderInto(*child, out);
+        }
+        out += "}";
+    }
+}
+
+// --- The reference reader: the reading rules done the obvious way. ---
+
+struct RefNode {
+    bool is_text = false;
+    std::u16string name;  // or the text
+    std::string attributes;  // rendered
+    std::vector<RefNode> children;
+};
+
+std::u16string Decoded(std::u16string run) {
+    std::vector<char16_t> buffer(run.begin(), run.end());
+    buffer.push_back(0);
+    DecodeText(buffer.data());
+    TrimText(buffer.data());
+    return std::u16string(buffer.data());
+}
+
+std::u16string StripSpaceSlash(const std::u16string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == u' ' || s[b] == u'/')) ++b;
+    while (e > b && (s[e - 1] == u' ' || s[e - 1] == u'/')) --e;
+    size_t bb = b, ee = e;
+    while (ee > bb && IsXmlSpace(s[ee - 1])) --ee;
+    while (bb < ee && IsXmlSpace(s[bb])) ++bb;
+    return s.substr(bb, ee - bb);
+}
+
+bool RefParse(RefNode& node, const std::u16string& content, int depth) {
+    size_t c = 0;
+    const size_t n = content.size();
+    while (c < n) {
+        if (content.compare(c, 9, u"<![CDATA[") == 0) {
+            size_t close = content.find(u"]]>", c + 9);
+            if (close == std::u16string::npos) return false;
+            if (close > c + 9) {
+                RefNode text;
+                text.is_text = true;
+                text.name = content.substr(c + 9, close - c - 9);
+                node.children.push_back(text);
+            }
+            c = close + 2;
+        } else if (content.compare(c, 4, u"<!--") == 0) {
+            size_t close = content.find(u"-->", c);
+            if (close == std::u16string::npos) return false;
+            c = close + 2;
+        } else if (content[c] == u'<') {
+            if (depth >= kXmlMaxDepth) return false;
+            size_t gt = content.find(u'>', c + 1);
+            if (gt == std::u16string::npos || gt == c + 1) return false;
+            size_t name_end = c + 1;
+            while (name_end < gt && content[name_end] != u'/' && !IsXmlSpace(content[name_end]))
+                ++name_end;
+            if (name_end == c + 1) return false;
+            RefNode child;
+            child.name = content.substr(c + 1, name_end - c - 1);
+            std::u16string attribute_text =
+                StripSpaceSlash(content.substr(name_end, gt - name_end));
+            XmlNode holder;
+            holder.Parse(nullptr, u"x", attribute_text.c_str());
+            std::string rendered = Render(holder);
+            child.attributes = rendered.substr(1);
+            if (content[gt - 1] == u'/') {
+                node.children.push_back(child);
+                c = gt;
+                continue;
+            }
+            std::u16string pattern = u"</" + child.name;
+            size_t occurrence = content.find(pattern, gt + 1);
+            if (occurrence == std::u16string::npos) {
+                node.children.push_back(child);
+                c = gt;
+                continue;
+            }
+            size_t after = occurrence + pattern.size();
+            char16_t next = after < n ? content[after] : 0;
+            if ((next == u'>' || (next && IsXmlSpace(next))) && occurrence > gt + 1)
+                RefParse(child, content.substr(gt + 1, occurrence - gt - 1), depth + 1);
+            node.children.push_back(child);
+            c = after < n ? after + 1 : n;
+        } else {
+            if (content[c] == u'>') ++c;
+            size_t stop = content.find(u'<', c);
+            if (stop == std::u16string::npos) stop = n;
+            std::u16string text = Decoded(content.substr(c, stop - c));
+            if (!text.empty()) {
+                RefNode node_text;
+                node_text.is_text = true;
+                node_text.name = text;
+                node.children.push_back(node_text);
+            }
+            c = stop;
+        }
+    }
+    return true;
+}
+
+void RenderRef(const RefNode& node, std::string& out) {
+    if (node.is_text) {
+        out += Quoted(node.name.c_str());
+        return;
+    }
+    out += ToUtf8(node.name) + node.attributes;
+    if (!node.children.empty()) {
+        out += "{";
+        for (size_t i = 0; i < node.children.size(); ++i) {
+            if (i) out += ",";
+            RenderRef(node.children[i], out);
+        }
+        out += "}";
+    }
+}
+
+std::string CheckNode(const XmlNode& node, int depth) {
+    if (node.IsText()) {
+        if (!node.text || !node.text[0]) return "empty text node";
+        if (node.attributes) return "text node with attributes";
+        return "";
+    }
+    if (!node.name[0]) return "element with empty name";
+    if (node.attributes && node.attributes->Count() == 0) return "empty attribute list kept";
+    if (node.children && node.children->Count() == 0) return "empty child list kept";
+    if (node.attributes)
+        for (XmlAttribute* a : node.attributes->As<XmlAttribute>())
+            if (!a || !a->name) return "attribute without name";
+
+    size_t measured = node.Serialize(nullptr, 0);
+    std::vector<char16_t> full(measured + 1, u'#');
+    size_t written = node.Serialize(full.data(), full.size());
+    if (written != measured) return "Serialize: measuring and writing disagree";
+    if (full[measured] != 0) return "Serialize: not terminated at the measured length";
+    for (size_t i = 0; i < measured; ++i)
+        if (full[i] == 0) return "Serialize: terminator inside the text";
+    // A short buffer gets a terminated prefix and the same count (checked
+    // near the top only: every level below repeats the same code).
+    for (size_t capacity : {size_t(1), measured / 2 + 1, measured}) {
+        if (capacity == 0 || depth > 1) continue;
+        std::vector<char16_t> part(capacity + 1, u'#');
+        if (node.Serialize(part.data(), capacity) != measured) return "Serialize: count changes";
+        size_t kept = capacity - 1 < measured ? capacity - 1 : measured;
+        if (part[kept] != 0 || part[capacity] != u'#') return "Serialize: bad truncation";
+        if (std::u16string(part.data(), kept) != std::u16string(full.data(), kept))
+            return "Serialize: truncated text is not a prefix";
+    }
+    if (node.children)
+        for (XmlNode* child : node.children->As<XmlNode>()) {
+            std::string fault = CheckNode(*child, depth + 1);
+            if (!fault.empty()) return fault;
+        }
+    return "";
+}
+
+}  // namespace
+
+std::string Render(const XmlNode& node) {
+    std::string out;
+    RenderInto(node, out);
+    return out;
+}
+
+std::string ReferenceParse(const std::u16string& text, bool* ok) {
+    RefNode root;
+    root.name = u"*";
+    size_t end = text.find(u'\0');  // the parser reads up to the terminator
+    bool result = true;
+    std::u16string content = text.substr(0, end);
+    if (!content.empty()) result = RefParse(root, content, 0);
+    if (ok) *ok = result;
+    std::string out;
+    RenderRef(root, out);
+    return out;
+}
+
+std::string CheckTree(const XmlNode& root) {
+    return CheckNode(root, 0);
+}
+
+std::u16string TextOfInput(const unsigned char* data, size_t size) {
+    static const char16_t kHighUnits[] = {
+        0x3000, 0x00A0, 0x2028, 0x0085, 0xFFFD, 0xD800, 0xDC00, 0x3042,
+        0xFEFF, 0x200B, 0x1680, 0x205F, 0x2029, 0x202F, 0x00C4, 0x00E4,
+    };
+    std::u16string text;
+    if (size == 0) return text;
+    if ((data[0] & 1) == 0) {
+        text.reserve(size);
+        for (size_t i = 0; i < size; ++i) {
+            unsigned char b = data[i];
+            if (b < 0x80) text += static_cast<char16_t>(b);
+            else if (b < 0x90) text += kHighUnits[b - 0x80];
+            else text += static_cast<char16_t>(0x3000 + b);
+        }
+    } else {
+        for (size_t i = 1; i + 1 < size; i += 2)
+            text += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    }
+    return text;
+}
+
+std::string CheckText(const std::u16string& text) {
+    XmlNode root;
+    XmlNode* result = root.Parse(text.c_str(), u"*", nullptr);
+    if (result && result != &root) return "Parse returned another node";
+    std::string fault = CheckTree(root);
+    if (!fault.empty()) return fault;
+    if (text.size() <= 2048) {  // the reference reader is quadratic
+        bool reference_ok = false;
+        std::string expected = ReferenceParse(text, &reference_ok);
+        if (Render(root) != expected) return "tree differs from the reference reader: " + expected;
+        if (reference_ok != (result != nullptr)) return "parse result differs from the reference";
+    }
+
+    std::u16string plain = text.substr(0, text.find(u'\0'));
+    std::vector<char16_t> buffer(plain.begin(), plain.end());
+    buffer.push_back(0);
+    DecodeText(buffer.data());
+    std::u16string decoded(buffer.data());
+    if (decoded.size() > plain.size()) return "DecodeText lengthened the text";
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        bool high = decoded[i] >= 0xD800 && decoded[i] < 0xDC00;
+        bool low = decoded[i] >= 0xDC00 && decoded[i] < 0xE000;
+        // Pairs from references are whole; lone halves only where written.
+        if ((high || low) && plain.find(decoded[i]) == std::u16string::npos &&
+            !(high && i + 1 < decoded.size() && decoded[i + 1] >= 0xDC00 && decoded[i + 1] < 0xE000) &&
+            !(low && i > 0 && decoded[i - 1] >= 0xD800 && decoded[i - 1] < 0xDC00))
+            return "DecodeText made a lone surrogate";
+    }
+    TrimText(buffer.data());
+    std::u16string trimmed(buffer.data());
+    if (!trimmed.empty() && (IsXmlSpace(trimmed.front()) || IsXmlSpace(trimmed.back())))
+        return "TrimText left white space at an end";
+    if (decoded.find(trimmed) == std::u16string::npos) return "TrimText changed the text";
+
+    ItemList* attributes = ParseAttributes(plain.c_str());
+    if (attributes) {
+        std::string attribute_fault;
+        if (attributes->Count() == 0) attribute_fault = "ParseAttributes kept an empty list";
+        for (XmlAttribute* a : attributes->As<XmlAttribute>())
+            if (!a->name) attribute_fault = "ParseAttributes made an attribute without name";
+        delete attributes;
+        if (!attribute_fault.empty()) return attribute_fault;
+    }
+    return "";
+}
+
+}  // namespace xml_check
+}  // namespace feedlet
