@@ -8,7 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "feed/xml_node.h"
 #include "fetch/document_loader.h"
+#include "xml_check.h"
+#include "http_test_server.h"
 #include "test_util.h"
 
 using namespace feedlet;
@@ -293,6 +296,113 @@ TEST(DecodeDocumentTest, JapaneseDocumentsInEveryEncoding) {
         std::u16string expected = head + row.title + u"</title>" + item;
         EXPECT_EQ(std::u16string(rest), expected) << Units(rest);
     }
+}
+
+}  // namespace
+
+namespace {
+
+using xml_check::Render;
+
+std::string Loaded(const std::string& bytes, bool* ok = nullptr) {
+    DownloadBuffer buffer;
+    Fill(buffer, bytes);
+    XmlNode root;
+    bool loaded = LoadDocumentFromBuffer(root, buffer);
+    if (ok) *ok = loaded;
+    EXPECT_EQ(xml_check::CheckTree(root), "");
+    return Render(root);
+}
+
+TEST(LoadDocumentTest, ParsesFromWhereTheDeclarationEnds) {
+    struct Row {
+        const char* name;
+        std::string bytes;
+        const char* tree;
+    } rows[] = {
+        {"no declaration: all of it", "<rss><a>x</a></rss>", "*{rss{a{\"x\"}}}"},
+        {"declaration skipped", "<?xml version=\"1.0\"?>\n<rss><a>x</a></rss>", "*{rss{a{\"x\"}}}"},
+        {"later instructions stay", "<?xml version=\"1.0\"?><?xml-stylesheet?><rss/>", "*{?xml-stylesheet?,rss}"},
+        {"UTF-8 mark before the declaration", "\xEF\xBB\xBF<?xml version=\"1.0\"?><rss/>", "*{rss}"},
+        // A declaration without its end leaves nothing to parse.
+        {"declaration without end", "<?xml version=\"1.0\" encoding=\"utf-8\"<rss><a>x</a></rss>", "*"},
+        // A stylesheet instruction is taken for the declaration: its
+        // encoding counts and the parse starts after it.
+        {"stylesheet as declaration", "<?xml-stylesheet href=\"s.xsl\" encoding=\"EUC-JP\"?><rss>\xA4\xA2</rss>",
+         "*{rss{\"\xE3\x81\x82\"}}"},
+        // UTF-16 without a mark: the first zero byte ends the text.
+        {"UTF-16 without mark", Bytes("<\0r\0s\0s\0/\0>\0"), "*"},
+        {"big-endian UTF-16", Bytes("\xFE\xFF\0<\0?\0x\0m\0l\0?\0>\0<\0a\0>\x65\xE5\0<\0/\0a\0>"),
+         "*{a{\"\xE6\x97\xA5\"}}"},
+        {"Shift_JIS", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><a>\x93\xFA</a>", "*{a{\"\xE6\x97\xA5\"}}"},
+        {"single-quoted Shift_JIS is UTF-8", "<?xml version=\"1.0\" encoding='Shift_JIS'?><a>\x93\xFA</a>",
+         "*{a{\"\xEF\xBF\xBD\xEF\xBF\xBD\"}}"},
+        {"empty", "", "*"},
+        {"not XML", "plain text", "*{\"plain text\"}"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        bool ok = false;
+        EXPECT_EQ(Loaded(row.bytes, &ok), row.tree);
+        EXPECT_TRUE(ok);
+    }
+}
+
+TEST(LoadDocumentTest, JapaneseFeedsLoadIntoTheirText) {
+    struct Row {
+        const char* file;
+        const char* title;
+    } rows[] = {
+        {"shift_jis.xml", "①㈱Ⅲ纊髙～￢ｶﾅ"},
+        {"euc_jp.xml", "①㈱Ⅲ纊～ｶﾅ"},
+        {"iso_2022_jp.xml", "①㈱Ⅲ纊～ｶﾅ"},
+        {"utf16_be.xml", "①㈱Ⅲ纊髙～𠀋"},
+        {"utf16_le.xml", "①㈱Ⅲ纊髙～𠀋"},
+        {"utf8_bom.xml", "①㈱Ⅲ纊髙～𠀋"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        XmlNode root;
+        ASSERT_TRUE(LoadDocument(root, Fixture(row.file).c_str()));
+        EXPECT_EQ(Render(root), std::string("*{rss(version=\"2.0\"){channel{title{\"日本語のフィード ") + row.title +
+                                    "\"},item{title{\"記事「テスト」\"}}}}}");
+    }
+}
+
+TEST(LoadDocumentTest, OnlyAFailedDownloadFails) {
+    TempDir dir;
+    XmlNode root;
+    ASSERT_TRUE(LoadDocument(root, Fixture("shift_jis.xml").c_str()));
+    ASSERT_NE(root.children, nullptr);
+    // The root is emptied whatever happens.
+    EXPECT_FALSE(LoadDocument(root, (dir.path() + "missing.xml").c_str()));
+    EXPECT_EQ(root.name, nullptr);
+    EXPECT_EQ(root.children, nullptr);
+    EXPECT_EQ(root.attributes, nullptr);
+    EXPECT_FALSE(LoadDocument(root, nullptr));
+    EXPECT_EQ(root.name, nullptr);
+
+    WriteFile(dir.path() + "empty.xml", "");
+    ASSERT_TRUE(LoadDocument(root, (dir.path() + "empty.xml").c_str()));
+    EXPECT_EQ(Render(root), "*");
+}
+
+TEST(LoadDocumentTest, LoadsOverHttpWhateverTheStatus) {
+    TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    std::string sjis = ReadFile(Fixture("shift_jis.xml"));
+    server.Route("/feed.xml", TestHttpServer::Chunked({sjis.substr(0, 60), sjis.substr(60)}));
+    server.Route("/moved", TestHttpServer::Redirect("/feed.xml"));
+    XmlNode root;
+    ASSERT_TRUE(LoadDocument(root, server.Url("/moved").c_str()));
+    EXPECT_EQ(Render(root), "*{rss(version=\"2.0\"){channel{title{\"日本語のフィード ①㈱Ⅲ纊髙～￢ｶﾅ\"},"
+                            "item{title{\"記事「テスト」\"}}}}}");
+    // An error page is a document too; the feed builder rejects it later.
+    ASSERT_TRUE(LoadDocument(root, server.Url("/missing").c_str()));
+    EXPECT_EQ(Render(root), "*{html{body{\"no such page\"}}}");
+    server.Stop();
+    EXPECT_FALSE(LoadDocument(root, server.Url("/feed.xml").c_str()));
+    EXPECT_EQ(root.name, nullptr);
 }
 
 }  // namespace

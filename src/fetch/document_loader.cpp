@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/codepage.h"
+#include "feed/xml_node.h"
 #include "platform/platform.h"
 
 namespace feedlet {
@@ -235,6 +236,23 @@ const char16_t* SkipDeclaration(const char16_t* text) {
     if (!declaration) return text;
     const char16_t* end = FindUtf16(declaration, u"?>");
     return end ? end + 2 : nullptr;
+}
+
+bool LoadDocumentFromBuffer(XmlNode& root, DownloadBuffer& buffer) {
+    root.Clear();
+    DocumentText text;
+    if (!DecodeDocument(buffer, text)) return false;
+    // The parse's own result is not looked at: whatever it built is the
+    // document, and a text that yields nothing leaves a bare root.
+    root.Parse(SkipDeclaration(text.text()), u"*", nullptr);
+    return true;
+}
+
+bool LoadDocument(XmlNode& root, const char* location) {
+    root.Clear();
+    DownloadBuffer buffer;
+    if (!FetchLocation(buffer, location)) return false;
+    return LoadDocumentFromBuffer(root, buffer);
 }
 
 }  // namespace feedlet

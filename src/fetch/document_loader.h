@@ -1,5 +1,5 @@
 // Document loading: which encoding a feed's bytes are in, their conversion to
-// UTF-16, and the parse into an XML tree.
+// UTF-16, and the parse into an XML tree (LoadDocument, at the end).
 //
 // Only a byte-order mark and the encoding="..." of the XML declaration are
 // looked at; no HTTP header, no guessing. Anything not recognised is UTF-8.
@@ -12,6 +12,8 @@
 #include "fetch/download.h"
 
 namespace feedlet {
+
+class XmlNode;
 
 enum class TextEncoding : uint8_t {
     kUtf8 = 1,
@@ -80,5 +82,15 @@ bool DecodeDocument(DownloadBuffer& buffer, DocumentText& text);
 // "<?xml", or the whole text when there is no "<?xml". Null when "<?xml" has
 // no "?>" after it: then there is nothing to parse.
 const char16_t* SkipDeclaration(const char16_t* text);
+
+// Fetches location (see FetchLocation) and parses it: on true, root is an
+// element named "*" whose children are the document's top-level nodes (none
+// when the text decodes or parses into nothing; the feed builder rejects
+// that). False, with root empty, when the download fails or memory for the
+// converted text runs out. root is emptied first in every case.
+bool LoadDocument(XmlNode& root, const char* location);
+// The same for bytes already fetched (tests and fuzzing): decodes the
+// buffer, which may be changed in place, and parses it into root.
+bool LoadDocumentFromBuffer(XmlNode& root, DownloadBuffer& buffer);
 
 }  // namespace feedlet
