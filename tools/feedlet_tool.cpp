@@ -14,6 +14,7 @@
 namespace feedlet {
 namespace tool {
 // Commands, one per cmd_*.cpp.
+int RunTree(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -26,6 +27,7 @@ const Command kCommands[] = {
          std::printf("feedlet-tool 1.0.1\n");
          return 0;
      }},
+    {"tree", "tree LOCATION", feedlet::tool::RunTree},
 };
 
 int Usage() {
