@@ -16,6 +16,7 @@ namespace tool {
 // Commands, one per cmd_*.cpp.
 int RunDate(int argc, char** argv);
 int RunExpand(int argc, char** argv);
+int RunTree(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -33,6 +34,7 @@ const Command kCommands[] = {
          return 0;
      }},
     {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
+    {"tree", "tree LOCATION", feedlet::tool::RunTree},
 };
 
 int Usage() {
