@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -47,12 +46,13 @@ inline bool IsNameEnd(char16_t c) {
 }
 
 // A growable array of plain values that reports allocation failure instead
-// of throwing.
+// of throwing. It allocates like the tree does (nothrow new), so one
+// failure-injection hook reaches every allocation of a parse.
 template <typename T>
 class PodArray {
 public:
     PodArray() = default;
-    ~PodArray() { std::free(data_); }
+    ~PodArray() { ::operator delete(data_); }
     PodArray(const PodArray&) = delete;
     PodArray& operator=(const PodArray&) = delete;
 
@@ -64,8 +64,10 @@ public:
     bool Reserve(size_t capacity) {
         if (capacity <= capacity_) return true;
         if (capacity > SIZE_MAX / sizeof(T)) return false;
-        T* grown = static_cast<T*>(std::realloc(data_, capacity * sizeof(T)));
+        T* grown = static_cast<T*>(::operator new(capacity * sizeof(T), std::nothrow));
         if (!grown) return false;
+        if (size_) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
+        ::operator delete(data_);
         data_ = grown;
         capacity_ = capacity;
         return true;
@@ -195,8 +197,9 @@ uint64_t FreshBase(const void* salt) {
 // number of times (runs after "</" hold no '/', so they do not overlap).
 class ClosingIndex {
 public:
-    // False when memory ran out; Find then searches the text directly.
-    bool Build(const char16_t* text, size_t length, const PodArray<size_t>& openings);
+    // False when memory ran out or there is no list of '<' (null); Find then
+    // searches the text directly.
+    bool Build(const char16_t* text, size_t length, const PodArray<size_t>* openings);
     // The first q >= from with "</" + name at q and ending by end, or kNone.
     // name[0, name_length) must be a tag name read from the same text. Any
     // order of calls works; ascending from (the parse's order) costs least.
@@ -317,11 +320,12 @@ bool ClosingIndex::CollectClosings(const PodArray<size_t>& openings) {
     return true;
 }
 
-bool ClosingIndex::Build(const char16_t* text, size_t length, const PodArray<size_t>& openings) {
+bool ClosingIndex::Build(const char16_t* text, size_t length, const PodArray<size_t>* openings) {
     text_ = text;
     length_ = length;
     base_ = FreshBase(this);
-    built_ = table_.AssignZeroed(64) && CollectNames(openings) && CollectClosings(openings);
+    built_ = openings && table_.AssignZeroed(64) && CollectNames(*openings) &&
+             CollectClosings(*openings);
     return built_;
 }
 
@@ -438,6 +442,10 @@ bool ContentParser::AppendChild(XmlNode* parent, XmlNode* child) {
     }
     if (!parent->children->Append(child)) {
         delete child;
+        if (parent->children->Empty()) {  // an empty list is never kept
+            delete parent->children;
+            parent->children = nullptr;
+        }
         return false;
     }
     return true;
@@ -585,7 +593,7 @@ bool ContentParser::Run(XmlNode* element) {
     // Without memory for the '<' list or the index, '<' and closing tags are
     // found by direct search: slower on hostile input, the same tree.
     have_openings_ = FindOpenings(text_, length_, openings_);
-    if (have_openings_) (void)closings_.Build(text_, length_, openings_);
+    (void)closings_.Build(text_, length_, have_openings_ ? &openings_ : nullptr);
     Frame stack[kXmlMaxDepth + 1];
     int32_t top = 0;
     stack[0] = Frame{element, 0, length_};

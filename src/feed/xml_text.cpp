@@ -159,19 +159,21 @@ void ReleaseAttribute(void* item, uint32_t, uint32_t) {
 
 namespace {
 
-// Adds one attribute; false when memory ran out (the attribute is not added).
+// Adds one attribute; false when memory ran out (the attribute is not added,
+// and the list stays null rather than empty).
 bool AddAttribute(ItemList** list, const char16_t* name, size_t name_length,
                   const char16_t* value, size_t value_length) {
-    if (!*list) {
-        *list = new (std::nothrow) ItemList(ReleaseAttribute, 0, 0);
-        if (!*list) return false;
-    }
     XmlAttribute* attribute = new (std::nothrow) XmlAttribute;
     if (!attribute) return false;
     attribute->name = Utf16Duplicate(name, name_length);
     if (value) attribute->value = Utf16Duplicate(value, value_length);
-    if (!attribute->name || (value && !attribute->value) || !(*list)->Append(attribute)) {
+    if (!*list) *list = new (std::nothrow) ItemList(ReleaseAttribute, 0, 0);
+    if (!attribute->name || (value && !attribute->value) || !*list || !(*list)->Append(attribute)) {
         ReleaseAttribute(attribute, 0, 0);
+        if (*list && (*list)->Empty()) {
+            delete *list;
+            *list = nullptr;
+        }
         return false;
     }
     return true;

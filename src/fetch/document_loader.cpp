@@ -1,0 +1,258 @@
+#include "fetch/document_loader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/codepage.h"
+#include "feed/xml_node.h"
+#include "platform/platform.h"
+
+namespace feedlet {
+
+const EncodingName EncodingNameTable[] = {
+    {"utf-8", TextEncoding::kUtf8},
+    {"Shift_JIS", TextEncoding::kShiftJis},
+    {"Shift-JIS", TextEncoding::kShiftJis},
+    {"SJIS", TextEncoding::kShiftJis},
+    {"ShiftJIS", TextEncoding::kShiftJis},
+    {"x-sjis", TextEncoding::kShiftJis},
+    {"MS_Kanji", TextEncoding::kShiftJis},
+    {"ISO-2022-JP", TextEncoding::kIso2022Jp},
+    {"JIS", TextEncoding::kIso2022Jp},
+    {"EUC-JP", TextEncoding::kEucJp},
+    {nullptr, TextEncoding::kUtf8},
+};
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The first length bytes of text equal name's, ASCII case ignored. The
+// comparison stops at text's terminator, which never equals a name byte.
+bool HasPrefixNoCase(const char* text, const char* name, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (LowerAscii(text[i]) != LowerAscii(name[i])) return false;
+    return true;
+}
+
+const char16_t* FindUtf16(const char16_t* text, const char16_t* pattern) {
+    for (; *text; ++text) {
+        size_t i = 0;
+        while (pattern[i] && text[i] == pattern[i]) ++i;
+        if (!pattern[i]) return text;
+    }
+    return nullptr;
+}
+
+// One UTF-8 sequence at p (p[0] != 0): its code point, or U+FFFD for the
+// maximal subpart of a malformed one, and how many bytes it takes. The byte
+// that makes a sequence malformed is never taken, so the terminator stops it.
+size_t NextCodePoint(const unsigned char* p, uint32_t* code_point) {
+    unsigned lead = p[0];
+    if (lead < 0x80) {
+        *code_point = lead;
+        return 1;
+    }
+    int trailing;
+    uint32_t value;
+    // The second byte's range excludes overlong forms (E0, F0), encoded
+    // surrogates (ED) and code points above U+10FFFF (F4).
+    unsigned low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        trailing = 1;
+        value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        trailing = 2;
+        value = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        trailing = 3;
+        value = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        // 80..BF cannot start a sequence; C0, C1 and F5..FF never occur.
+        *code_point = 0xFFFD;
+        return 1;
+    }
+    size_t taken = 1;
+    for (; trailing > 0; --trailing, ++taken) {
+        unsigned next = p[taken];
+        if (next < low || next > high) {
+            *code_point = 0xFFFD;
+            return taken;
+        }
+        value = (value << 6) | (next & 0x3F);
+        low = 0x80;
+        high = 0xBF;
+    }
+    *code_point = value;
+    return taken;
+}
+
+// Decodes bytes into out (when given) and returns the number of units.
+size_t DecodeUtf8Into(const unsigned char* bytes, char16_t* out) {
+    size_t units = 0;
+    for (const unsigned char* p = bytes; *p;) {
+        uint32_t code_point;
+        p += NextCodePoint(p, &code_point);
+        if (code_point > 0xFFFF) {
+            if (out) {
+                code_point -= 0x10000;
+                out[units] = static_cast<char16_t>(0xD800 + (code_point >> 10));
+                out[units + 1] = static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
+            }
+            units += 2;
+        } else {
+            if (out) out[units] = static_cast<char16_t>(code_point);
+            ++units;
+        }
+    }
+    return units;
+}
+
+char16_t* DecodeEucJp(const char* bytes) {
+    size_t length = std::strlen(bytes);
+    auto* sjis = static_cast<char*>(calloc(length + 1, 1));
+    if (!sjis) return nullptr;
+    EucJpToShiftJis(sjis, bytes, length);
+    char16_t* text = CodePageToUtf16(platform::kCodePageShiftJis, sjis);
+    free(sjis);
+    return text;
+}
+
+}  // namespace
+
+TextEncoding DeclaredEncoding(const char* text) {
+    const char* declaration = std::strstr(text, "<?xml");
+    if (!declaration) return TextEncoding::kUtf8;
+    const char* end = std::strstr(declaration, "?>");
+    if (!end) return TextEncoding::kUtf8;
+    static const char kAttribute[] = "encoding=\"";
+    const char* attribute = std::strstr(declaration, kAttribute);
+    if (!attribute || attribute >= end) return TextEncoding::kUtf8;
+    // The closing quote is never looked at: a table name only has to be a
+    // prefix of the value ("EUC-JP-MS" is EUC-JP).
+    const char* value = attribute + sizeof kAttribute - 1;
+    for (const EncodingName* row = EncodingNameTable; row->name; ++row)
+        if (HasPrefixNoCase(value, row->name, std::strlen(row->name))) return row->encoding;
+    return TextEncoding::kUtf8;
+}
+
+char16_t* DecodeUtf8(const char* bytes) {
+    auto* input = reinterpret_cast<const unsigned char*>(bytes ? bytes : "");
+    size_t units = DecodeUtf8Into(input, nullptr);
+    auto* text = static_cast<char16_t*>(calloc(units + 1, sizeof(char16_t)));
+    if (!text) return nullptr;
+    DecodeUtf8Into(input, text);
+    return text;
+}
+
+size_t EucJpToShiftJis(char* output, const char* input, size_t length) {
+    auto* in = reinterpret_cast<const unsigned char*>(input);
+    auto in_pair_range = [](unsigned byte) { return byte >= 0xA1 && byte <= 0xFE; };
+    size_t written = 0;
+    size_t i = 0;
+    while (i < length) {
+        unsigned first = in[i];
+        bool last = i + 1 >= length;
+        if (first == 0x8E && !last) {
+            // Single shift 2: a half-width katakana is the same byte in Shift_JIS.
+            output[written++] = static_cast<char>(in[i + 1]);
+            i += 2;
+            continue;
+        }
+        if (last || !in_pair_range(first) || !in_pair_range(in[i + 1])) {
+            output[written++] = static_cast<char>(first);
+            ++i;
+            continue;
+        }
+        unsigned j1 = first & 0x7F;
+        unsigned j2 = in[i + 1] & 0x7F;
+        unsigned s1 = (j1 + 1) / 2 + (j1 <= 0x5E ? 0x70 : 0xB0);
+        unsigned s2;
+        if (j1 & 1)
+            s2 = j2 + (j2 < 0x60 ? 0x1F : 0x20);
+        else
+            s2 = j2 + 0x7E;
+        output[written++] = static_cast<char>(s1);
+        output[written++] = static_cast<char>(s2);
+        i += 2;
+    }
+    output[written] = 0;
+    return written;
+}
+
+void SwapByteOrder(unsigned char* block, size_t length) {
+    for (size_t i = 0; i < length; i += 2) {
+        unsigned char first = block[i];
+        block[i] = block[i + 1];
+        block[i + 1] = first;
+    }
+}
+
+void DocumentText::Reset() {
+    free(owned_);
+    owned_ = nullptr;
+    text_ = nullptr;
+    encoding_ = TextEncoding::kUtf8;
+}
+
+bool DecodeDocument(DownloadBuffer& buffer, DocumentText& text) {
+    text.Reset();
+    unsigned char* data = buffer.data;
+    if (buffer.length >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0xFF && data[1] == 0xFE))) {
+        // UTF-16 is used where it lies; big-endian is first turned around.
+        // The terminator keeps the text ended whatever the length's parity.
+        if (data[0] == 0xFE) SwapByteOrder(data, buffer.length);
+        text.encoding_ = TextEncoding::kUtf16LittleEndian;
+        text.text_ = reinterpret_cast<const char16_t*>(data + 2);
+        return true;
+    }
+    const char* bytes = data ? reinterpret_cast<const char*>(data) : "";
+    text.encoding_ = DeclaredEncoding(bytes);
+    switch (text.encoding_) {
+        case TextEncoding::kShiftJis:
+            text.owned_ = CodePageToUtf16(platform::kCodePageShiftJis, bytes);
+            break;
+        case TextEncoding::kIso2022Jp:
+            text.owned_ = CodePageToUtf16(platform::kCodePageIso2022Jp, bytes);
+            break;
+        case TextEncoding::kEucJp:
+            text.owned_ = DecodeEucJp(bytes);
+            break;
+        case TextEncoding::kUtf8:
+        case TextEncoding::kUtf16LittleEndian:
+            text.owned_ = DecodeUtf8(bytes);
+            break;
+    }
+    text.text_ = text.owned_;
+    return text.owned_ != nullptr;
+}
+
+const char16_t* SkipDeclaration(const char16_t* text) {
+    const char16_t* declaration = FindUtf16(text, u"<?xml");
+    if (!declaration) return text;
+    const char16_t* end = FindUtf16(declaration, u"?>");
+    return end ? end + 2 : nullptr;
+}
+
+bool LoadDocumentFromBuffer(XmlNode& root, DownloadBuffer& buffer) {
+    root.Clear();
+    DocumentText text;
+    if (!DecodeDocument(buffer, text)) return false;
+    // The parse's own result is not looked at: whatever it built is the
+    // document, and a text that yields nothing leaves a bare root.
+    root.Parse(SkipDeclaration(text.text()), u"*", nullptr);
+    return true;
+}
+
+bool LoadDocument(XmlNode& root, const char* location) {
+    root.Clear();
+    DownloadBuffer buffer;
+    if (!FetchLocation(buffer, location)) return false;
+    return LoadDocumentFromBuffer(root, buffer);
+}
+
+}  // namespace feedlet

@@ -1,0 +1,58 @@
+#include "fetch/download.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace feedlet {
+
+void DownloadBuffer::Clear() {
+    free(data);
+    data = nullptr;
+    length = 0;
+}
+
+void DownloadBuffer::Adopt(unsigned char* block, uint32_t block_length) {
+    Clear();
+    data = block;
+    length = block ? block_length : 0;
+}
+
+bool FetchLocation(DownloadBuffer& buffer, const char* location) {
+    // Only the exact lower-case bytes count; there is no other
+    // classification of locations.
+    if (location && std::strncmp(location, "http", 4) == 0) return FetchHttp(buffer, location);
+    return ReadLocalFile(buffer, location);
+}
+
+bool ReadLocalFile(DownloadBuffer& buffer, const char* path) {
+    buffer.Clear();
+    if (!path) return false;
+    unsigned char* block = nullptr;
+    size_t size = 0;
+    platform::FileStatus status =
+        platform::ReadWholeFile(path, kMaxDocumentBytes, kDownloadTerminator, &block, &size);
+    if (status != platform::FileStatus::kOk) return false;
+    buffer.Adopt(block, static_cast<uint32_t>(size));
+    return true;
+}
+
+bool FetchHttp(DownloadBuffer& buffer, const char* url) {
+    return FetchHttp(buffer, url, platform::kDefaultHttpLimits);
+}
+
+bool FetchHttp(DownloadBuffer& buffer, const char* url, const platform::HttpLimits& limits) {
+    buffer.Clear();
+    // length is 32 bits wide: a limit beyond that could not be reported.
+    platform::HttpLimits bounded = limits;
+    if (bounded.max_body_bytes > UINT32_MAX) bounded.max_body_bytes = UINT32_MAX;
+    unsigned char* block = nullptr;
+    size_t size = 0;
+    if (platform::HttpGet(url, bounded, kDownloadTerminator, &block, &size) != platform::HttpStatus::kOk)
+        return false;
+    buffer.Adopt(block, static_cast<uint32_t>(size));
+    return true;
+}
+
+}  // namespace feedlet

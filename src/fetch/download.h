@@ -1,0 +1,58 @@
+// Feed download: a location string becomes the raw bytes of a document.
+// A location beginning with the four bytes "http" is fetched over HTTP(S);
+// anything else is a file path, read whole. No state is kept between calls,
+// nothing is retried and nothing is reported beyond the result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/http.h"
+
+namespace feedlet {
+
+// Zero bytes kept after the data: the block reads as a NUL-terminated byte
+// string, and what follows a two-byte byte-order mark as a NUL-terminated
+// UTF-16 string whatever the parity of the length.
+constexpr size_t kDownloadTerminator = 3;
+// Neither a response body nor a feed file may be larger than this.
+constexpr size_t kMaxDocumentBytes = platform::kDefaultHttpLimits.max_body_bytes;
+
+// The bytes of one fetched document. data comes from malloc and is followed
+// by kDownloadTerminator zero bytes whenever it is not null; an empty buffer
+// has length 0 and data null.
+struct DownloadBuffer {
+    uint32_t length = 0;
+    unsigned char* data = nullptr;
+
+    DownloadBuffer() = default;
+    ~DownloadBuffer() { Clear(); }
+    DownloadBuffer(const DownloadBuffer&) = delete;
+    DownloadBuffer& operator=(const DownloadBuffer&) = delete;
+
+    void Clear();
+    // Takes over a malloc'd block of length bytes already followed by the
+    // terminator (the in-memory path of tests and fuzzers uses it too).
+    void Adopt(unsigned char* block, uint32_t block_length);
+};
+
+// Every fetch starts by clearing the buffer, and leaves it empty when it
+// returns false.
+//
+// "http" in the first four bytes (case-sensitive) means a URL: "https://..."
+// goes to the network, "HTTP://..." is opened as a file. A null location
+// fails like a missing file.
+bool FetchLocation(DownloadBuffer& buffer, const char* location);
+// The whole file. Fails when it is missing, held open by another process,
+// unreadable or larger than kMaxDocumentBytes.
+bool ReadLocalFile(DownloadBuffer& buffer, const char* path);
+// The whole response body, whatever the status code; a transfer that breaks
+// off keeps what arrived. Fails when no response comes (bad URL, no
+// connection, a server that stays silent past the time-out), when the body
+// is larger than kMaxDocumentBytes, or when memory runs out. Even an empty
+// body leaves data non-null.
+bool FetchHttp(DownloadBuffer& buffer, const char* url);
+// The same with other time-outs and size limit (tests).
+bool FetchHttp(DownloadBuffer& buffer, const char* url, const platform::HttpLimits& limits);
+
+}  // namespace feedlet

@@ -1,0 +1,324 @@
+#include "http_test_server.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// The one place the tests touch sockets: Winsock under Wine, BSD sockets
+// natively. Sockets travel as uintptr_t so the header stays neutral.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+using NativeSocket = SOCKET;
+constexpr int kSendFlags = 0;
+static void CloseSocket(NativeSocket s) { closesocket(s); }
+static void ShutdownWrite(NativeSocket s) { shutdown(s, SD_SEND); }
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+using NativeSocket = int;
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a client that hung up must not kill the tests
+static void CloseSocket(NativeSocket s) { close(s); }
+static void ShutdownWrite(NativeSocket s) { shutdown(s, SHUT_WR); }
+#endif
+
+namespace feedlet {
+namespace testing_util {
+
+namespace {
+
+NativeSocket Native(uintptr_t s) { return static_cast<NativeSocket>(s); }
+
+// Waits up to timeout_ms for s to become readable.
+bool Readable(NativeSocket s, int timeout_ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval tv{0, timeout_ms * 1000};
+    return select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &tv) > 0;
+}
+
+const char* Reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 302: return "Found";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "Status";
+    }
+}
+
+std::string Head(int status, const std::string& fields) {
+    char line[64];
+    std::snprintf(line, sizeof line, "HTTP/1.1 %d %s\r\n", status, Reason(status));
+    return line + fields + "Connection: close\r\n\r\n";
+}
+
+std::string LengthField(size_t length) { return "Content-Length: " + std::to_string(length) + "\r\n"; }
+
+// A proxy named in the environment (http_proxy, which libcurl and Wine's
+// WinINet both read) would take the tests' requests to 127.0.0.1 elsewhere:
+// keep loopback direct, as Windows' own WinINet always does.
+void BypassProxyForLoopback() {
+    std::string value;
+    if (const char* current = std::getenv("no_proxy")) value = current;
+    if (value.find("127.0.0.1") != std::string::npos) return;
+    // A blank separates entries for both readers (Wine splits on ';' or
+    // blanks only, libcurl on commas or blanks).
+    value += value.empty() ? "127.0.0.1" : " 127.0.0.1";
+#ifdef _WIN32
+    _putenv_s("no_proxy", value.c_str());
+    SetEnvironmentVariableA("no_proxy", value.c_str());
+#else
+    setenv("no_proxy", value.c_str(), 1);
+#endif
+}
+
+}  // namespace
+
+TestHttpServer::Reply TestHttpServer::Body(int status, std::string body) {
+    Reply r;
+    r.status = status;
+    r.body = std::move(body);
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::Chunked(std::vector<std::string> pieces) {
+    Reply r;
+    r.kind = Reply::Kind::kChunked;
+    r.pieces = std::move(pieces);
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::BrokenOff(std::string sent, size_t announced) {
+    Reply r;
+    r.kind = Reply::Kind::kBrokenOff;
+    r.body = std::move(sent);
+    r.announced = announced;
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::Stall() {
+    Reply r;
+    r.kind = Reply::Kind::kStall;
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::StallAfter(std::string sent, size_t announced) {
+    Reply r = BrokenOff(std::move(sent), announced);
+    r.kind = Reply::Kind::kStallAfter;
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::Redirect(std::string location) {
+    Reply r;
+    r.kind = Reply::Kind::kRedirect;
+    r.status = 302;
+    r.location = std::move(location);
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::Stream(size_t length) {
+    Reply r;
+    r.kind = Reply::Kind::kStream;
+    r.announced = length;
+    return r;
+}
+
+bool TestHttpServer::Start() {
+    BypassProxyForLoopback();
+#ifdef _WIN32
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return false;
+#endif
+    NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+#ifdef _WIN32
+    if (s == INVALID_SOCKET) return false;
+#else
+    if (s < 0) return false;
+#endif
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t size = sizeof address;
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 16) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        CloseSocket(s);
+        return false;
+    }
+    port_ = ntohs(address.sin_port);
+    listener_ = static_cast<uintptr_t>(s);
+    stopping_ = false;
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+    return true;
+}
+
+void TestHttpServer::Stop() {
+    if (!acceptor_.joinable()) return;
+    stopping_ = true;
+    acceptor_.join();
+    CloseSocket(Native(listener_));
+    listener_ = ~uintptr_t{0};
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        workers.swap(workers_);
+    }
+    for (std::thread& t : workers) t.join();
+#ifdef _WIN32
+    WSACleanup();
+#endif
+}
+
+void TestHttpServer::Route(const std::string& path, Reply reply) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    routes_[path] = std::move(reply);
+}
+
+std::string TestHttpServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+int TestHttpServer::RequestCount(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = counts_.find(path);
+    return it == counts_.end() ? 0 : it->second;
+}
+
+std::string TestHttpServer::LastRequest(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = requests_.find(path);
+    return it == requests_.end() ? std::string() : it->second;
+}
+
+void TestHttpServer::AcceptLoop() {
+    NativeSocket listener = Native(listener_);
+    while (!stopping_) {
+        if (!Readable(listener, 20)) continue;
+        NativeSocket connection = accept(listener, nullptr, nullptr);
+#ifdef _WIN32
+        if (connection == INVALID_SOCKET) continue;
+#else
+        if (connection < 0) continue;
+#endif
+        ++connections_;
+        std::lock_guard<std::mutex> hold(mutex_);
+        workers_.emplace_back([this, connection] { Serve(static_cast<uintptr_t>(connection)); });
+    }
+}
+
+bool TestHttpServer::SendAll(uintptr_t connection, const char* bytes, size_t length) {
+    while (length > 0 && !stopping_) {
+        int chunk = static_cast<int>(length > 65536 ? 65536 : length);
+        int sent = static_cast<int>(send(Native(connection), bytes, chunk, kSendFlags));
+        if (sent <= 0) return false;
+        bytes += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return length == 0;
+}
+
+// Holds the connection open and silent until the client closes it (or the
+// server stops).
+void TestHttpServer::WaitForClose(uintptr_t connection) {
+    char scratch[512];
+    while (!stopping_) {
+        if (!Readable(Native(connection), 20)) continue;
+        if (recv(Native(connection), scratch, sizeof scratch, 0) <= 0) return;
+    }
+}
+
+void TestHttpServer::Serve(uintptr_t connection) {
+    NativeSocket s = Native(connection);
+    std::string request;
+    char scratch[4096];
+    while (!stopping_ && request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+        if (!Readable(s, 20)) continue;
+        int got = static_cast<int>(recv(s, scratch, sizeof scratch, 0));
+        if (got <= 0) break;
+        request.append(scratch, static_cast<size_t>(got));
+        // Not HTTP (a TLS hello, say): hang up at once instead of waiting
+        // for a blank line that never comes.
+        if (request[0] < 'A' || request[0] > 'Z') break;
+    }
+    size_t path_start = request.find(' ');
+    size_t path_end = path_start == std::string::npos ? path_start : request.find(' ', path_start + 1);
+    if (path_end == std::string::npos) {
+        CloseSocket(s);
+        return;
+    }
+    std::string path = request.substr(path_start + 1, path_end - path_start - 1);
+    Reply reply = Body(404, "<html><body>no such page</body></html>");
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++counts_[path];
+        requests_[path] = request;
+        auto it = routes_.find(path);
+        if (it != routes_.end()) reply = it->second;
+    }
+
+    const std::string no_store = "Cache-Control: no-store\r\n";
+    switch (reply.kind) {
+        case Reply::Kind::kBody: {
+            std::string out = Head(reply.status, no_store + LengthField(reply.body.size())) + reply.body;
+            SendAll(connection, out.data(), out.size());
+            break;
+        }
+        case Reply::Kind::kChunked: {
+            std::string head = Head(200, no_store + "Transfer-Encoding: chunked\r\n");
+            if (!SendAll(connection, head.data(), head.size())) break;
+            bool ok = true;
+            for (const std::string& piece : reply.pieces) {
+                char size_line[32];
+                std::snprintf(size_line, sizeof size_line, "%zx\r\n", piece.size());
+                std::string chunk = size_line + piece + "\r\n";
+                ok = SendAll(connection, chunk.data(), chunk.size());
+                if (!ok) break;
+                // Separate pieces arrive as separate, short reads.
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            }
+            if (ok) SendAll(connection, "0\r\n\r\n", 5);
+            break;
+        }
+        case Reply::Kind::kBrokenOff:
+        case Reply::Kind::kStallAfter: {
+            std::string out = Head(200, no_store + LengthField(reply.announced)) + reply.body;
+            if (!SendAll(connection, out.data(), out.size())) break;
+            if (reply.kind == Reply::Kind::kStallAfter) WaitForClose(connection);
+            break;
+        }
+        case Reply::Kind::kStall:
+            WaitForClose(connection);
+            break;
+        case Reply::Kind::kRedirect: {
+            std::string out = Head(302, "Location: " + reply.location + "\r\n" + LengthField(0));
+            SendAll(connection, out.data(), out.size());
+            break;
+        }
+        case Reply::Kind::kStream: {
+            std::string head = Head(200, no_store + LengthField(reply.announced));
+            if (!SendAll(connection, head.data(), head.size())) break;
+            std::string block(65536, '\0');
+            for (size_t sent = 0; sent < reply.announced;) {
+                size_t n = reply.announced - sent < block.size() ? reply.announced - sent : block.size();
+                for (size_t i = 0; i < n; ++i) block[i] = StreamByte(sent + i);
+                if (!SendAll(connection, block.data(), n)) break;
+                sent += n;
+            }
+            break;
+        }
+    }
+    // A clean end of stream: the client reads everything sent, then EOF.
+    ShutdownWrite(s);
+    WaitForClose(connection);
+    CloseSocket(s);
+}
+
+}  // namespace testing_util
+}  // namespace feedlet

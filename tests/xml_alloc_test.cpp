@@ -1,0 +1,119 @@
+// The XML parser when memory runs out: the Nth allocation fails, for every N.
+// Every run must end cleanly (no crash, no leak, the tree invariants intact),
+// and a failure inside the parser's own look-up structures must not change
+// the tree at all, only the way closing tags are found.
+//
+// The parser allocates only through nothrow new, which this file replaces
+// for the whole test program; it fails only while a test has armed it.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <new>
+#include <string>
+
+#include "feed/xml_node.h"
+#include "xml_check.h"
+
+namespace {
+
+long g_allocations_left = -1;  // < 0: disarmed
+bool g_failed = false;
+
+void* Allocate(std::size_t size, bool array) noexcept {
+    if (g_allocations_left >= 0 && g_allocations_left-- == 0) {
+        g_failed = true;
+        return nullptr;
+    }
+    try {
+        return array ? ::operator new[](size) : ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// Fails the allocation that comes after `succeeding` more of them.
+void FailAfter(long succeeding) {
+    g_allocations_left = succeeding;
+    g_failed = false;
+}
+void Disarm() {
+    g_allocations_left = -1;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size, false);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size, true);
+}
+
+namespace {
+
+using feedlet::XmlNode;
+
+const char16_t kDocument[] =
+    u"<?xml-stylesheet href='s.xsl'?><rss version='2.0'><channel><title>T &amp; U</title>"
+    u"<item><title>一</title><link>http://x/1?a=1&amp;b=2</link><br>"
+    u"<description><![CDATA[<p>本文</p>]]></description></item>"
+    u"<item a b='c'><title>二</title><dc:date>2024</dc:date></item></channel></rss>";
+
+TEST(XmlAllocation, EveryFailureEndsCleanly) {
+    XmlNode whole;
+    ASSERT_EQ(whole.Parse(kDocument, u"*", nullptr), &whole);
+    const std::string expected = feedlet::xml_check::Render(whole);
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE(n);
+        XmlNode root;
+        FailAfter(n);
+        XmlNode* result = root.Parse(kDocument, u"*", nullptr);
+        Disarm();
+        if (!g_failed) {
+            EXPECT_EQ(result, &root);
+            EXPECT_EQ(feedlet::xml_check::Render(root), expected);
+            break;
+        }
+        if (root.name) EXPECT_EQ(feedlet::xml_check::CheckTree(root), "");
+        else EXPECT_EQ(result, nullptr);  // not even the name could be kept
+        char16_t* text = root.ContentText();
+        delete[] text;
+    }
+    EXPECT_GT(n, 40);
+}
+
+TEST(XmlAllocation, LookupStructuresAreOptional) {
+    // The allocations after the root's name: the list of '<', then the
+    // closing-tag index (table, name lengths, hits, positions).
+    XmlNode whole;
+    whole.Parse(kDocument, u"*", nullptr);
+    const std::string expected = feedlet::xml_check::Render(whole);
+    for (long n = 1; n <= 5; ++n) {
+        SCOPED_TRACE(n);
+        XmlNode root;
+        FailAfter(n);
+        XmlNode* result = root.Parse(kDocument, u"*", nullptr);
+        Disarm();
+        EXPECT_TRUE(g_failed);
+        EXPECT_EQ(result, &root);
+        EXPECT_EQ(feedlet::xml_check::Render(root), expected);
+    }
+}
+
+TEST(XmlAllocation, AttributesAndTextHelpers) {
+    for (long n = 0; n < 12; ++n) {
+        SCOPED_TRACE(n);
+        FailAfter(n);
+        feedlet::ItemList* attributes = feedlet::ParseAttributes(u"a='1' b c='3'");
+        XmlNode text;
+        text.Parse(u"t", nullptr, nullptr);
+        Disarm();
+        if (attributes) {
+            EXPECT_GT(attributes->Count(), 0u);  // never an empty list
+            delete attributes;
+        }
+    }
+}
+
+}  // namespace
