@@ -15,6 +15,7 @@ namespace feedlet {
 namespace tool {
 // Commands, one per cmd_*.cpp.
 int RunDate(int argc, char** argv);
+int RunDump(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -28,6 +29,7 @@ const Command kCommands[] = {
          return 0;
      }},
     {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
+    {"dump", "dump LOCATION [--sort] [--count]", feedlet::tool::RunDump},
 };
 
 int Usage() {
