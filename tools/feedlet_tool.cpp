@@ -17,6 +17,7 @@ namespace tool {
 int RunDate(int argc, char** argv);
 int RunExpand(int argc, char** argv);
 int RunTree(int argc, char** argv);
+int RunDump(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -35,6 +36,7 @@ const Command kCommands[] = {
      }},
     {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
     {"tree", "tree LOCATION", feedlet::tool::RunTree},
+    {"dump", "dump LOCATION [--sort] [--count]", feedlet::tool::RunDump},
 };
 
 int Usage() {

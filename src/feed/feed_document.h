@@ -17,6 +17,7 @@
 namespace feedlet {
 
 class XmlNode;
+struct DownloadBuffer;
 
 // What a document was recognised as; stored as a 32-bit signed integer.
 enum FeedKind : int32_t {
@@ -120,5 +121,8 @@ bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_
 // False when the download fails (document left as it was) or no feed was
 // recognised (document empty).
 bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time);
+// The same for bytes already in memory (fuzzing, benchmarks): buffer holds
+// them as a download would and may be changed in place.
+bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time);
 
 }  // namespace feedlet
