@@ -7,6 +7,9 @@
 //   qvhost [--plugin PATH] setting F S
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -193,6 +196,7 @@ std::string DefaultPluginPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 lines with plain LF ends
     std::string plugin_path = DefaultPluginPath();
     double wait_seconds = 3;
     int i = 1;
