@@ -90,29 +90,12 @@ TEST_F(CrawlerTest, ClockChangesAreAddedModulo32Bits) {
 TEST_F(CrawlerTest, ABusyCrawlerIsSkippedAndStartsCountingAgain) {
     FeedCrawler* crawler = AddFeed(Feed("A"), 300);
     ScheduleWalk(feeds, Self, 270);
-    // Another thread holds the lock, as a running fetch does.
-    platform::Event locked, release;
-    struct Ctx {
-        FeedCrawler* crawler;
-        platform::Event *locked, *release;
-    } ctx{crawler, &locked, &release};
-    platform::WorkerGroup holder;
-    holder.Start(
-        [](void* raw) {
-            auto* c = static_cast<Ctx*>(raw);
-            Lock(c->crawler);
-            c->locked->Set();
-            c->release->Wait(UINT32_MAX);
-            Unlock(c->crawler);
-        },
-        &ctx);
-    ASSERT_TRUE(locked.Wait(UINT32_MAX));
+    FetchInProgress fetch(crawler);
     EXPECT_TRUE(IsBusy(crawler));
     ScheduleWalk(feeds, Self, 30);
     EXPECT_EQ(crawler->elapsed, 0u);
     EXPECT_EQ(crawler->workers.load(), 0u);  // not started
-    release.Set();
-    holder.WaitIdle(UINT32_MAX);
+    fetch.Release();
     EXPECT_FALSE(IsBusy(crawler));
     EXPECT_EQ(g_updates.load(), 0);
 }

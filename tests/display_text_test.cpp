@@ -251,31 +251,14 @@ TEST_F(DisplayTextTest, MissingFeedsAndBusyFeeds) {
 
     // Busy: another thread holds the crawler's lock as a fetch does.
     FeedCrawler* feed = Fetched(Rss({{"Hello", ""}}));
-    platform::Event locked, release;
-    struct Ctx {
-        FeedCrawler* crawler;
-        platform::Event* locked;
-        platform::Event* release;
-    } ctx{feed, &locked, &release};
-    platform::WorkerGroup holder;
-    holder.Start(
-        [](void* raw) {
-            auto* c = static_cast<Ctx*>(raw);
-            Lock(c->crawler);
-            c->locked->Set();
-            c->release->Wait(UINT32_MAX);
-            Unlock(c->crawler);
-        },
-        &ctx);
-    ASSERT_TRUE(locked.Wait(UINT32_MAX));
+    FetchInProgress fetch(feed);
     char16_t buffer[16] = {u'#'};
     EXPECT_EQ(GetTextForSetting(1, Setting(feed, u"%title"), kSaturday, nullptr, 0), 1);
     EXPECT_EQ(GetTextForSetting(2, Setting(feed, u"%title"), kSaturday, nullptr, 0), 0);
     EXPECT_EQ(GetTextForSetting(1, Setting(feed, u"%title"), kSaturday, buffer, 16), 0);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(GetTextForSetting(2, Setting(feed, u"%title"), kSaturday, buffer, 16), 0);
-    release.Set();
-    holder.WaitIdle(UINT32_MAX);
+    fetch.Release();
     EXPECT_EQ(Text(2, Setting(feed, u"%title")), u"Hello");
 }
 

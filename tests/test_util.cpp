@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 
 namespace feedlet {
@@ -38,6 +39,24 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+FetchInProgress::FetchInProgress(FeedCrawler* crawler) : crawler_(crawler) {
+    thread_.Start(
+        [](void* raw) {
+            auto* self = static_cast<FetchInProgress*>(raw);
+            Lock(self->crawler_);
+            self->locked_.Set();
+            self->release_.Wait(UINT32_MAX);
+            Unlock(self->crawler_);
+        },
+        this);
+    locked_.Wait(UINT32_MAX);
+}
+
+void FetchInProgress::Release() {
+    release_.Set();
+    thread_.WaitIdle(UINT32_MAX);
 }
 
 }  // namespace testing_util

@@ -3,6 +3,12 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
+namespace feedlet {
+struct FeedCrawler;
+}
+
 namespace feedlet {
 namespace testing_util {
 
@@ -20,6 +26,22 @@ private:
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+
+// Holds a crawler's lock on another thread, as a running fetch does, from
+// construction until Release() or destruction.
+class FetchInProgress {
+public:
+    explicit FetchInProgress(FeedCrawler* crawler);
+    ~FetchInProgress() { Release(); }
+    FetchInProgress(const FetchInProgress&) = delete;
+    FetchInProgress& operator=(const FetchInProgress&) = delete;
+    void Release();
+private:
+    FeedCrawler* crawler_;
+    platform::Event locked_;
+    platform::Event release_;
+    platform::WorkerGroup thread_;
+};
 std::string ReadFile(const std::string& path);
 
 }  // namespace testing_util
@@ -28,3 +50,4 @@ std::string ReadFile(const std::string& path);
 using feedlet::testing_util::TempDir;
 using feedlet::testing_util::WriteFile;
 using feedlet::testing_util::ReadFile;
+using feedlet::testing_util::FetchInProgress;

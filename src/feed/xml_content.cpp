@@ -101,9 +101,10 @@ private:
 #if defined(__SSE2__)
 // Finds the terminator 8 units at a time. The loads are 16-byte aligned, so a
 // load that reaches past the terminator stays within the terminator's page
-// and cannot fault; the address sanitizer, which sees only the over-read,
-// is told to let these loads be (as the C library's own strlen does).
-__attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
+// and cannot fault; the address and thread sanitizers, which see only the
+// over-read (of bytes that may belong to a freed block), are told to let
+// these loads be (as the C library's own strlen does).
+__attribute__((no_sanitize_address, no_sanitize_thread)) size_t TextLength(const char16_t* text) {
     const char16_t* p = text;
     while (reinterpret_cast<uintptr_t>(p) & 15) {
         if (*p == 0) return static_cast<size_t>(p - text);
