@@ -42,9 +42,10 @@ namespace {
 
 void WorkerMain(void* argument) {
     auto* crawler = static_cast<FeedCrawler*>(argument);
+    if (!crawler) return;
     Lock(crawler);
     // A crawler being destroyed is not fetched: the worker only lets go.
-    if (!crawler->retiring.load()) CrawlerThread(crawler);
+    if (crawler->retiring.load() == 0) CrawlerThread(crawler);
     Unlock(crawler);
     // The last touch of the crawler: Destroy may free it right after.
     crawler->workers.fetch_sub(1);
@@ -69,7 +70,7 @@ void Unlock(FeedCrawler* crawler) {
 void Destroy(FeedCrawler* crawler) {
     if (!crawler) return;
     // Workers waiting for the lock give up; a running fetch ends first.
-    crawler->retiring.store(true);
+    crawler->retiring.store(1);
     while (crawler->workers.load() != 0) platform::SleepMilliseconds(1);
     Lock(crawler);
     ReleaseCrawlerDocument(crawler->document);

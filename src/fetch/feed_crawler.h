@@ -31,7 +31,7 @@ struct FeedCrawler {
     // going away. Destroy waits for the count to reach 0 so that no worker
     // outlives its crawler.
     std::atomic<uint32_t> workers{0};
-    std::atomic<bool> retiring{false};
+    std::atomic<uint32_t> retiring{0};
 
     FeedCrawler() = default;
     FeedCrawler(const FeedCrawler&) = delete;
