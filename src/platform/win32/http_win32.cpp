@@ -175,10 +175,14 @@ HttpStatus HttpGet(const char* url, const HttpLimits& limits, size_t padding,
     HttpBody body(limits.max_body_bytes, padding);
     char chunk[kReadSize + 1];
     for (;;) {
+        // Wait for data first and read only what is there: a read that times
+        // out part-filled would drop the bytes it had (Wine's does).
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0) || available == 0) break;
         DWORD got = 0;
         // A failed read (connection reset, time-out) ends the body like its
         // end does, keeping what arrived.
-        if (!InternetReadFile(request.get(), chunk, kReadSize, &got)) got = 0;
+        if (!InternetReadFile(request.get(), chunk, available < kReadSize ? available : kReadSize, &got)) got = 0;
         if (got == 0) break;
         HttpStatus status = body.Append(chunk, got);
         if (status != HttpStatus::kOk) return status;
