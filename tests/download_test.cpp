@@ -15,11 +15,7 @@
 #include "test_util.h"
 
 #ifdef _WIN32
-#include <windows.h>
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
+#include <windows.h>  // only to hold a file open without sharing
 #endif
 
 using namespace feedlet;
@@ -120,7 +116,8 @@ TEST(DownloadFileTest, FileHeldOpenByAnotherProgramFails) {
 // Only the exact bytes "http" at the start mean a URL: a relative file
 // name in other cases is a file, and "http..." is never one.
 TEST_F(DownloadHttpTest, OnlyLowerCaseHttpPrefixMeansUrl) {
-    const std::string tag = std::to_string(getpid());
+    // The server's port keeps the names apart from other runs.
+    const std::string tag = server_.Url("").substr(server_.Url("").rfind(':') + 1);
     struct Row {
         std::string name;
         bool is_file;
