@@ -31,9 +31,64 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
+// An independent reading of the Unicode Standard's well-formed UTF-8 byte
+// sequences (its table 3-7), one row per shape: at each position the
+// longest prefix of some row is one character when it is the whole row,
+// else one U+FFFD (a maximal subpart; at least one byte).
+std::u16string ReferenceUtf8(const unsigned char* p) {
+    struct Range {
+        unsigned char low, high;
+    };
+    static const Range kRows[][4] = {
+        {{0x00, 0x7F}},
+        {{0xC2, 0xDF}, {0x80, 0xBF}},
+        {{0xE0, 0xE0}, {0xA0, 0xBF}, {0x80, 0xBF}},
+        {{0xE1, 0xEC}, {0x80, 0xBF}, {0x80, 0xBF}},
+        {{0xED, 0xED}, {0x80, 0x9F}, {0x80, 0xBF}},
+        {{0xEE, 0xEF}, {0x80, 0xBF}, {0x80, 0xBF}},
+        {{0xF0, 0xF0}, {0x90, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}},
+        {{0xF1, 0xF3}, {0x80, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}},
+        {{0xF4, 0xF4}, {0x80, 0x8F}, {0x80, 0xBF}, {0x80, 0xBF}},
+    };
+    static const size_t kLengths[] = {1, 2, 3, 3, 3, 3, 4, 4, 4};
+    std::u16string out;
+    while (*p) {
+        size_t best = 0;
+        bool whole = false;
+        for (size_t row = 0; row < 9; ++row) {
+            size_t n = 0;
+            while (n < kLengths[row] && p[n] >= kRows[row][n].low && p[n] <= kRows[row][n].high) ++n;
+            if (n > best) {
+                best = n;
+                whole = n == kLengths[row];
+            }
+        }
+        if (!whole) {
+            out += u'\uFFFD';
+            p += best ? best : 1;
+            continue;
+        }
+        static const unsigned kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+        uint32_t cp = p[0] & kLeadMask[best];
+        for (size_t k = 1; k < best; ++k) cp = (cp << 6) | (p[k] & 0x3F);
+        if (cp > 0xFFFF) {
+            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        p += best;
+    }
+    return out;
+}
+
 std::string CheckUtf8(const char* bytes) {
     char16_t* text = DecodeUtf8(bytes);
     if (!text) return "DecodeUtf8 gave null";
+    if (ReferenceUtf8(reinterpret_cast<const unsigned char*>(bytes)) != text) {
+        free(text);
+        return "DecodeUtf8 differs from the reference reading";
+    }
     std::string encoded;
     bool replaced = false;
     size_t ascii_out = 0;

@@ -12,7 +12,8 @@ namespace load_check {
 // Loads the bytes as a fetched document and checks the result: the load
 // succeeds, the root is "*", the tree holds its invariants. The bytes also go
 // through DecodeUtf8 (no lone surrogates, every ASCII byte kept, valid input
-// read back exactly) and EucJpToShiftJis (never longer, terminated).
+// read back exactly, same result as an independent reference reading of
+// the well-formed sequences) and EucJpToShiftJis (never longer, terminated).
 // Returns "" or a description of the first fault found.
 std::string CheckBytes(const unsigned char* data, size_t size);
 
