@@ -19,6 +19,8 @@
 
 namespace {
 
+// The host's own declaration of the records, written from the ABI and not
+// from the plugin's headers, so that a layout slip in either shows up here.
 #pragma pack(push, 1)
 struct PluginInfo {
     char name[32];
@@ -118,26 +120,31 @@ std::string EscapeLine(const std::string& text) {
     return out;
 }
 
+void Field(const std::string& key, const std::string& value) { Write(key + "\t" + value + "\n"); }
+
 int CommandInfo(const Plugin& plugin) {
     PluginInfo info;
     std::memset(&info, 0xCC, sizeof info);
     plugin.get_info(&info);
-    Write("name\t" + Cp932ToUtf8(info.name, sizeof info.name) + "\n");
-    Write("version\t" + Cp932ToUtf8(info.version, sizeof info.version) + "\n");
-    Write("description\t" + Cp932ToUtf8(info.description, sizeof info.description) + "\n");
-    Write("copyright\t" + Cp932ToUtf8(info.copyright, sizeof info.copyright) + "\n");
-    Write("homepage\t" + Cp932ToUtf8(info.homepage, sizeof info.homepage) + "\n");
-    Write("email\t" + Cp932ToUtf8(info.email, sizeof info.email) + "\n");
-    std::printf("functions\t%d\nwords\t%d\t%d\n", info.function_count, info.host_word1, info.host_word2);
+    Field("plugin.name", Cp932ToUtf8(info.name, sizeof info.name));
+    Field("plugin.version", Cp932ToUtf8(info.version, sizeof info.version));
+    Field("plugin.description", Cp932ToUtf8(info.description, sizeof info.description));
+    Field("plugin.copyright", Cp932ToUtf8(info.copyright, sizeof info.copyright));
+    Field("plugin.url", Cp932ToUtf8(info.homepage, sizeof info.homepage));
+    Field("plugin.mail", Cp932ToUtf8(info.email, sizeof info.email));
+    Field("plugin.functions", std::to_string(info.function_count));
+    Field("plugin.word1", std::to_string(info.host_word1));
+    Field("plugin.word2", std::to_string(info.host_word2));
     for (int number = 1; number <= 2; ++number) {
         FuncInfo func;
         std::memset(&func, 0, sizeof func);
         plugin.get_func_info(number, &func);
-        std::printf("function %d\n", number);
-        Write("  name\t" + Cp932ToUtf8(func.name, sizeof func.name) + "\n");
-        Write("  description\t" + Cp932ToUtf8(func.description, sizeof func.description) + "\n");
-        std::printf("  settings\t%d\n  words\t%d\t%d\n", func.setting_count, func.host_word1,
-                    func.host_word2);
+        std::string prefix = "func" + std::to_string(number) + ".";
+        Field(prefix + "name", Cp932ToUtf8(func.name, sizeof func.name));
+        Field(prefix + "description", Cp932ToUtf8(func.description, sizeof func.description));
+        Field(prefix + "settings", std::to_string(func.setting_count));
+        Field(prefix + "word1", std::to_string(func.host_word1));
+        Field(prefix + "word2", std::to_string(func.host_word2));
     }
     return 0;
 }

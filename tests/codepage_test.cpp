@@ -45,6 +45,11 @@ const Row kShiftJisRows[] = {
     {"\x81\x7C", u"\uFF0D"},                              // fullwidth hyphen-minus
     {"\x87\x40", u"\u2460"},                              // ① (NEC row 13)
     {"\xFA\x40", u"\u2170"},                              // ⅰ (IBM extension)
+    {"\x87\x54", u"\u2160"},                              // Ⅰ (NEC row 13)
+    {"\x87\x8A", u"\u3231"},                              // ㈱
+    {"\xFB\xFC", u"\u9AD9"},                              // 髙 (IBM extension)
+    {"\x81\x61", u"\u2225"},                              // ∥ (Shift_JIS tables say U+2016)
+    {"\x81\xCA", u"\uFFE2"},                              // ￢ (Shift_JIS tables say U+00AC)
     {"\x5C", u"\\"},                                      // 0x5C stays a backslash
     {"\x95\x5C", u"\u8868"},                              // 表: 0x5C as a trail byte
 };
@@ -54,6 +59,41 @@ TEST(CodePageTest, ShiftJisBothWays) {
         SCOPED_TRACE(row.bytes);
         EXPECT_EQ(ToUtf16(platform::kCodePageShiftJis, row.bytes), row.text);
         EXPECT_EQ(FromUtf16(platform::kCodePageShiftJis, row.text), row.bytes);
+    }
+}
+
+// Bytes that decode to a character whose own encoding is another code: the
+// NEC-selected rows duplicate IBM extensions and symbols of row 2.
+TEST(CodePageTest, DuplicateCodesDecodeToTheSameCharacter) {
+    EXPECT_EQ(ToUtf16(932, "\xED\x40"), u"\u7E8A");  // 纊, encoded back as FA 5C
+    EXPECT_EQ(FromUtf16(932, u"\u7E8A"), "\xFA\x5C");
+    EXPECT_EQ(ToUtf16(932, "\x87\x90"), u"\u2252");  // ≒, encoded back as 81 E0
+    EXPECT_EQ(FromUtf16(932, u"\u2252"), "\x81\xE0");
+    EXPECT_EQ(ToUtf16(932, "\xEE\xF9"), u"\uFFE2");  // ￢ of the NEC-selected rows
+}
+
+// The plain Shift_JIS characters of the codes Windows-31J maps elsewhere.
+TEST(CodePageTest, PlainShiftJisCharacters) {
+    // Windows has no code for three of them and writes '?'; iconv's CP932
+    // writes the code of the Windows-31J look-alike. Only text typed into a
+    // separator or format reaches this direction, so the difference stays.
+    struct {
+        const char16_t* text;
+        const char* windows;
+        const char* posix;
+    } rows[] = {
+        {u"\u301C", "?", "\x81\x60"},          // 〜 wave dash
+        {u"\u2212", "?", "\x81\x7C"},          // − minus sign
+        {u"\u2016", "?", "\x81\x61"},          // ‖ double vertical line
+        {u"\u00AC", "\x81\xCA", "\x81\xCA"},  // ¬ not sign: best fit on Windows
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.posix);
+#ifdef _WIN32
+        EXPECT_EQ(FromUtf16(932, row.text), row.windows);
+#else
+        EXPECT_EQ(FromUtf16(932, row.text), row.posix);
+#endif
     }
 }
 
