@@ -194,6 +194,7 @@ void FeedDocument::Release(FeedDocument* document) {
 }
 
 bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time) {
+    if (!document) return false;
     document->Clear();
     // The document element is the first top-level element with one of the
     // three names; processing instructions, doctype and stray text before it
@@ -233,12 +234,14 @@ bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_
 bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time) {
     // A failed download leaves the caller's document untouched: a crawler
     // keeps showing the last good one.
+    if (!document) return false;
     XmlNode root;
     if (!LoadDocument(root, location)) return false;
     return ExtractFeedDocument(document, root, sort_by_time);  // root clears itself
 }
 
 bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time) {
+    if (!document) return false;
     XmlNode root;
     if (!LoadDocumentFromBuffer(root, buffer)) return false;
     return ExtractFeedDocument(document, root, sort_by_time);
