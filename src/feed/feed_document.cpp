@@ -1,5 +1,6 @@
 #include "feed/feed_document.h"
 
+#include <iterator>
 #include <new>
 
 #include "feed/feed_date.h"
@@ -62,6 +63,13 @@ void TakeLink(FeedArticle* record, FeedKind kind, const XmlNode& parent) {
 
 void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
     if (!element) return;
+    // Dates are short: read them from the stack, and only a long one (which
+    // is no real date, but must still be read) from the heap.
+    char16_t buffer[64];
+    if (element->Serialize(buffer, std::size(buffer)) < std::size(buffer)) {
+        record->SetDate(kind, buffer);
+        return;
+    }
     char16_t* text = element->ContentText();
     record->SetDate(kind, text);
     delete[] text;
