@@ -4,7 +4,8 @@
 // the tree at all, only the way closing tags are found.
 //
 // The parser allocates only through nothrow new, which this file replaces
-// for the whole test program; it fails only while a test has armed it.
+// for the whole test program; it fails only on the thread of a test that
+// has armed it, so threads other tests leave running are never disturbed.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -16,8 +17,8 @@
 
 namespace {
 
-long g_allocations_left = -1;  // < 0: disarmed
-bool g_failed = false;
+thread_local long g_allocations_left = -1;  // < 0: disarmed
+thread_local bool g_failed = false;
 
 void* Allocate(std::size_t size, bool array) noexcept {
     if (g_allocations_left >= 0 && g_allocations_left-- == 0) {

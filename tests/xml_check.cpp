@@ -36,31 +36,6 @@ std::string ToUtf8(const std::u16string& text) {
     return out;
 }
 
-// Well-formed UTF-8 only (test literals).
-std::u16string FromUtf8(const std::string& text) {
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        uint32_t c;
-        int extra;
-        if (b < 0x80) { c = b; extra = 0; }
-        else if (b < 0xE0) { c = b & 0x1F; extra = 1; }
-        else if (b < 0xF0) { c = b & 0x0F; extra = 2; }
-        else { c = b & 0x07; extra = 3; }
-        ++i;
-        for (int k = 0; k < extra && i < text.size(); ++k, ++i)
-            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
 namespace {
 
 std::string Quoted(const char16_t* text) {
@@ -313,13 +288,14 @@ std::string CheckText(const std::u16string& text) {
     DecodeText(buffer.data());
     std::u16string decoded(buffer.data());
     if (decoded.size() > plain.size()) return "DecodeText lengthened the text";
+    // References only ever produce whole surrogate pairs.
     for (size_t i = 0; i < decoded.size(); ++i) {
-        bool high = decoded[i] >= 0xD800 && decoded[i] < 0xDC00;
-        bool low = decoded[i] >= 0xDC00 && decoded[i] < 0xE000;
-        // Pairs from references are whole; lone halves only where written.
-        if ((high || low) && plain.find(decoded[i]) == std::u16string::npos &&
-            !(high && i + 1 < decoded.size() && decoded[i + 1] >= 0xDC00 && decoded[i + 1] < 0xE000) &&
-            !(low && i > 0 && decoded[i - 1] >= 0xD800 && decoded[i - 1] < 0xDC00))
+        char16_t c = decoded[i];
+        bool high = c >= 0xD800 && c < 0xDC00, low = c >= 0xDC00 && c < 0xE000;
+        bool paired = (high && i + 1 < decoded.size() && decoded[i + 1] >= 0xDC00 &&
+                       decoded[i + 1] < 0xE000) ||
+                      (low && i > 0 && decoded[i - 1] >= 0xD800 && decoded[i - 1] < 0xDC00);
+        if ((high || low) && !paired && plain.find(c) == std::u16string::npos)
             return "DecodeText made a lone surrogate";
     }
     TrimText(buffer.data());

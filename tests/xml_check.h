@@ -14,7 +14,6 @@ namespace feedlet {
 namespace xml_check {
 
 std::string ToUtf8(const std::u16string& text);
-std::u16string FromUtf8(const std::string& text);
 
 // One line per tree: element  name(attr="v",bare){child,child}, text "t".
 std::string Render(const XmlNode& node);

@@ -18,7 +18,6 @@
 #include "xml_check.h"
 
 using namespace feedlet;
-using xml_check::FromUtf8;
 using xml_check::Render;
 using xml_check::ToUtf8;
 

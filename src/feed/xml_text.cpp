@@ -9,11 +9,12 @@
 
 namespace feedlet {
 
-// Feeds were read by the Windows C run-time's iswspace, so that is the set:
-// C0 9..13, U+0020 and the Unicode space separators (Zs), line and paragraph
-// separators (U+2028, U+2029). U+0085 is not in it: the run-time classifies
-// it as a control only. A fixed table instead of the library call keeps the
-// answer the same on every platform and in every locale.
+// The set the Windows C run-time's iswspace reports for UTF-16 units, which
+// is what feeds are read with on the plugin's own platform: C0 9..13, U+0020
+// and the Unicode space separators (Zs), line and paragraph separators
+// (U+2028, U+2029). U+0085 is not in it: the run-time classifies it as a
+// control only. A fixed table instead of the library call keeps the answer
+// the same on every platform and in every locale.
 bool IsXmlSpace(char16_t c) {
     return xml_detail::IsSpaceUnit(c);
 }
