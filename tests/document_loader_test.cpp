@@ -4,6 +4,7 @@
 // written by make_fixtures.py there).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>

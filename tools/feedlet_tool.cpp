@@ -16,6 +16,7 @@ namespace tool {
 // Commands, one per cmd_*.cpp.
 int RunDate(int argc, char** argv);
 int RunDump(int argc, char** argv);
+int RunTree(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -30,6 +31,7 @@ const Command kCommands[] = {
      }},
     {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
     {"dump", "dump LOCATION [--sort] [--count]", feedlet::tool::RunDump},
+    {"tree", "tree LOCATION", feedlet::tool::RunTree},
 };
 
 int Usage() {

@@ -1,6 +1,6 @@
 // Win32 implementation of HttpGet with WinINet, as the plugin has always
 // fetched feeds: the system's proxy configuration, WinINet's defaults for
-// the cache, cookies and redirects, and the body read in 4095-byte pieces.
+// the cache and cookies, and the body read in 4095-byte pieces.
 // May contain only OS plumbing.
 //
 // The request is opened in steps (connection, request, send) rather than
@@ -16,7 +16,6 @@
 #include <wininet.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 namespace feedlet {
@@ -27,9 +26,11 @@ namespace {
 // Closes a WinINet handle at scope end.
 class InternetHandle {
 public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() {
+    explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
+    ~InternetHandle() { Reset(nullptr); }
+    void Reset(HINTERNET handle) {
         if (handle_) InternetCloseHandle(handle_);
+        handle_ = handle;
     }
     InternetHandle(const InternetHandle&) = delete;
     InternetHandle& operator=(const InternetHandle&) = delete;
@@ -91,25 +92,27 @@ constexpr int kMaxRedirects = 30;
 
 // Opens a connection and a request for url and sends the request. The
 // request follows no redirect by itself (see HttpGet).
-bool OpenRequest(HINTERNET session, const char* url, DWORD timeout_ms,
-                 std::unique_ptr<InternetHandle>& connection, std::unique_ptr<InternetHandle>& request) {
+bool OpenRequest(HINTERNET session, const char* url, DWORD timeout_ms, InternetHandle& connection,
+                 InternetHandle& request) {
+    request.Reset(nullptr);
+    connection.Reset(nullptr);
     UrlParts parts;
     if (!CrackUrl(url, parts)) return false;
-    connection.reset(new InternetHandle(
-        InternetConnectA(session, parts.host.c_str(), parts.port, parts.user.empty() ? nullptr : parts.user.c_str(),
-                         parts.password.empty() ? nullptr : parts.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0)));
-    if (!*connection) return false;
-    SetTimeouts(connection->get(), timeout_ms);
+    connection.Reset(InternetConnectA(session, parts.host.c_str(), parts.port,
+                                      parts.user.empty() ? nullptr : parts.user.c_str(),
+                                      parts.password.empty() ? nullptr : parts.password.c_str(),
+                                      INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return false;
+    SetTimeouts(connection.get(), timeout_ms);
     // Otherwise WinINet's defaults, as for a URL opened whole: the cache
     // and cookies.
     const char* accept[] = {"*/*", nullptr};
     DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | (parts.secure ? INTERNET_FLAG_SECURE : 0);
-    request.reset(new InternetHandle(
-        HttpOpenRequestA(connection->get(), "GET", parts.object.c_str(), nullptr, nullptr, accept, flags, 0)));
-    if (!*request) return false;
-    SetTimeouts(request->get(), timeout_ms);
+    request.Reset(HttpOpenRequestA(connection.get(), "GET", parts.object.c_str(), nullptr, nullptr, accept, flags, 0));
+    if (!request) return false;
+    SetTimeouts(request.get(), timeout_ms);
     // The request goes out once.
-    return HttpSendRequestA(request->get(), nullptr, 0, nullptr, 0) != FALSE;
+    return HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0) != FALSE;
 }
 
 bool IsRedirect(HINTERNET request) {
@@ -159,25 +162,27 @@ HttpStatus HttpGet(const char* url, const HttpLimits& limits, size_t padding,
     SetTimeouts(session.get(), limits.timeout_ms);
 
     std::string location = url;
-    std::unique_ptr<InternetHandle> connection, request;
+    InternetHandle connection, request;
     for (int hops = 0;; ++hops) {
-        request.reset();
-        connection.reset();
         if (!OpenRequest(session.get(), location.c_str(), limits.timeout_ms, connection, request))
             return HttpStatus::kFailed;
-        if (!IsRedirect(request->get())) break;
+        if (!IsRedirect(request.get())) break;
         // Wine's WinINet follows a redirect loop forever, so redirects are
         // followed here, with a bound, on every platform.
-        if (hops == kMaxRedirects || !RedirectTarget(request->get(), location)) return HttpStatus::kFailed;
+        if (hops == kMaxRedirects || !RedirectTarget(request.get(), location)) return HttpStatus::kFailed;
     }
 
     HttpBody body(limits.max_body_bytes, padding);
     char chunk[kReadSize + 1];
     for (;;) {
+        // Wait for data first and read only what is there: a read that times
+        // out part-filled would drop the bytes it had (Wine's does).
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0) || available == 0) break;
         DWORD got = 0;
         // A failed read (connection reset, time-out) ends the body like its
         // end does, keeping what arrived.
-        if (!InternetReadFile(request->get(), chunk, kReadSize, &got)) got = 0;
+        if (!InternetReadFile(request.get(), chunk, available < kReadSize ? available : kReadSize, &got)) got = 0;
         if (got == 0) break;
         HttpStatus status = body.Append(chunk, got);
         if (status != HttpStatus::kOk) return status;
