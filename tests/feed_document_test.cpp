@@ -249,6 +249,20 @@ TEST(FeedDocumentTest, TextsComeFromTheSerialisedContent) {
     }
 }
 
+TEST(FeedDocumentTest, LongDateTextsAreReadWhole) {
+    const std::u16string tail(200, u'x');
+    FeedDocument document;
+    ASSERT_TRUE(Extract(&document, (u"<rss><channel><item><pubDate>Sun, 01 May 2011 10:00:00 GMT " + tail +
+                                    u"</pubDate></item></channel></rss>").c_str()));
+    ASSERT_NE(document.ArticleAt(0)->time, nullptr);
+    EXPECT_EQ(document.ArticleAt(0)->time->when, 1304244000);
+    ASSERT_TRUE(Extract(&document, (u"<feed><entry><updated>2011-05-01T10:00:00." + std::u16string(200, u'0') +
+                                    u"+09:00</updated></entry></feed>").c_str()));
+    ASSERT_NE(document.ArticleAt(0)->time, nullptr);
+    EXPECT_EQ(document.ArticleAt(0)->time->when, 1304211600);
+    EXPECT_EQ(document.ArticleAt(0)->time->zone_offset, 540);
+}
+
 TEST(FeedDocumentTest, FeedWithoutItemsHasNoList) {
     for (bool sort : {false, true}) {
         FeedDocument document;

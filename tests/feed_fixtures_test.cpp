@@ -76,6 +76,7 @@ TEST(FeedFixturesTest, FailuresLeaveAnEmptyDocument) {
     }
     FeedDocument document;
     EXPECT_FALSE(BuildFeedDocument(&document, nullptr, false));
+    EXPECT_FALSE(BuildFeedDocument(nullptr, (kFeeds + "rss20.xml").c_str(), false));
 }
 
 TEST(FeedFixturesTest, FailedDownloadLeavesTheDocumentAsItWas) {

@@ -4,11 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "feed/xml_node.h"
+
 namespace feedlet {
 
 namespace {
 
-bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+// White space as the C run-time's iswspace sees it on Windows, where token
+// splitting and number reading come from (so a full-width space separates
+// RFC 822 fields too); the XML reader uses the same notion.
+bool IsSpace(char16_t c) { return IsXmlSpace(c); }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // The leading number of a text the way _wtoi reads it: white space, an

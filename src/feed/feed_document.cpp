@@ -1,5 +1,6 @@
 #include "feed/feed_document.h"
 
+#include <iterator>
 #include <new>
 
 #include "feed/feed_date.h"
@@ -62,6 +63,13 @@ void TakeLink(FeedArticle* record, FeedKind kind, const XmlNode& parent) {
 
 void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
     if (!element) return;
+    // Dates are short: read them from the stack, and only a long one (which
+    // is no real date, but must still be read) from the heap.
+    char16_t buffer[64];
+    if (element->Serialize(buffer, std::size(buffer)) < std::size(buffer)) {
+        record->SetDate(kind, buffer);
+        return;
+    }
     char16_t* text = element->ContentText();
     record->SetDate(kind, text);
     delete[] text;
@@ -194,6 +202,7 @@ void FeedDocument::Release(FeedDocument* document) {
 }
 
 bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time) {
+    if (!document) return false;
     document->Clear();
     // The document element is the first top-level element with one of the
     // three names; processing instructions, doctype and stray text before it
@@ -233,12 +242,14 @@ bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_
 bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time) {
     // A failed download leaves the caller's document untouched: a crawler
     // keeps showing the last good one.
+    if (!document) return false;
     XmlNode root;
     if (!LoadDocument(root, location)) return false;
     return ExtractFeedDocument(document, root, sort_by_time);  // root clears itself
 }
 
 bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time) {
+    if (!document) return false;
     XmlNode root;
     if (!LoadDocumentFromBuffer(root, buffer)) return false;
     return ExtractFeedDocument(document, root, sort_by_time);

@@ -39,6 +39,11 @@ namespace {
 
 constexpr size_t kNone = SIZE_MAX;
 
+// Positions in the lists below are 32-bit to halve their memory (and cache)
+// footprint; a text too long for them (4 GiB) is read without the lists.
+using Position = uint32_t;
+constexpr size_t kMaxIndexedLength = 0x7FFFFFFF;
+
 // A tag's name runs up to the first of these; so does the text that a closing
 // pattern "</name" has to begin with.
 inline bool IsNameEnd(char16_t c) {
@@ -96,7 +101,7 @@ private:
     size_t capacity_ = 0;
 };
 
-// --- One pass over the text: its length and where every '<' is. ---
+// --- The length of the text and where every '<' is. ---
 
 #if defined(__SSE2__)
 // Finds the terminator 8 units at a time. The loads are 16-byte aligned, so a
@@ -139,7 +144,8 @@ size_t FindUnit(const char16_t* text, size_t from, size_t end, char16_t unit) {
 }
 
 // Positions of every '<' in text[0, length), ascending.
-bool FindOpenings(const char16_t* text, size_t length, PodArray<size_t>& out) {
+bool FindOpenings(const char16_t* text, size_t length, PodArray<Position>& out) {
+    if (length > kMaxIndexedLength) return false;
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i open = _mm_set1_epi16(u'<');
@@ -148,13 +154,13 @@ bool FindOpenings(const char16_t* text, size_t length, PodArray<size_t>& out) {
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, open)));
         while (mask) {
             unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (!out.Push(i + bit / 2)) return false;
+            if (!out.Push(static_cast<Position>(i + bit / 2))) return false;
             mask &= ~(3u << bit);
         }
     }
 #endif
     for (; i < length; ++i)
-        if (text[i] == u'<' && !out.Push(i)) return false;
+        if (text[i] == u'<' && !out.Push(static_cast<Position>(i))) return false;
     return true;
 }
 
@@ -200,30 +206,33 @@ class ClosingIndex {
 public:
     // False when memory ran out or there is no list of '<' (null); Find then
     // searches the text directly.
-    bool Build(const char16_t* text, size_t length, const PodArray<size_t>* openings);
+    bool Build(const char16_t* text, size_t length, const PodArray<Position>* openings);
     // The first q >= from with "</" + name at q and ending by end, or kNone.
     // name[0, name_length) must be a tag name read from the same text. Any
     // order of calls works; ascending from (the parse's order) costs least.
     size_t Find(const char16_t* name, size_t name_length, size_t from, size_t end);
 
 private:
+    // 24 bytes: the table is probed at random, so its size is what costs.
     struct Entry {
         uint64_t hash;
-        size_t length;  // 0: the slot is free (names are never empty)
-        size_t count;   // closing positions of this name
-        size_t first;   // index of the first one in positions_
-        size_t cursor;  // where the last search for this name ended
+        Position length;  // 0: the slot is free (names are never empty)
+        Position count;   // closing positions of this name
+        Position first;   // index of the first one in positions_
+        Position cursor;  // where the last search for this name ended
     };
     struct Hit {
-        size_t entry;
-        size_t position;
+        Position entry;
+        Position position;
     };
 
     size_t Slot(uint64_t hash, size_t length) const;
+    size_t FilterBit(uint64_t hash, size_t length) const;
     bool Insert(uint64_t hash, size_t length);
     bool Grow();
-    bool CollectNames(const PodArray<size_t>& openings);
-    bool CollectClosings(const PodArray<size_t>& openings);
+    bool CollectNames(const PodArray<Position>& openings);
+    bool BuildFilter();
+    bool CollectClosings(const PodArray<Position>& openings);
     size_t FindPlain(const char16_t* name, size_t name_length, size_t from, size_t end) const;
 
     const char16_t* text_ = nullptr;
@@ -234,15 +243,28 @@ private:
     size_t used_ = 0;
     size_t longest_ = 0;            // longest name
     PodArray<uint8_t> has_length_;  // [n] != 0: some name is n units long
-    PodArray<size_t> positions_;    // grouped by entry, ascending within
+    // One bit per name, set at a spot its hash picks: most prefixes of
+    // closing tags are no name, and a clear bit says so without touching the
+    // (much larger) table.
+    PodArray<uint64_t> filter_;
+    PodArray<Position> positions_;  // grouped by entry, ascending within
 };
+
+inline uint64_t MixKey(uint64_t hash, size_t length) {
+    return (hash ^ (hash >> 29) ^ (static_cast<uint64_t>(length) * 0x9E3779B97F4A7C15ull)) *
+           0xFF51AFD7ED558CCDull;
+}
 
 size_t ClosingIndex::Slot(uint64_t hash, size_t length) const {
     size_t mask = table_.size() - 1;
-    size_t slot = static_cast<size_t>((hash ^ (hash >> 29) ^ (length * 0x9E3779B97F4A7C15ull)) >> 7) & mask;
+    size_t slot = static_cast<size_t>(MixKey(hash, length) >> 32) & mask;
     while (table_[slot].length != 0 && (table_[slot].hash != hash || table_[slot].length != length))
         slot = (slot + 1) & mask;
     return slot;
+}
+
+size_t ClosingIndex::FilterBit(uint64_t hash, size_t length) const {
+    return static_cast<size_t>(MixKey(hash, length)) & (filter_.size() * 64 - 1);
 }
 
 bool ClosingIndex::Grow() {
@@ -258,7 +280,7 @@ bool ClosingIndex::Insert(uint64_t hash, size_t length) {
     if ((used_ + 1) * 2 > table_.size() && !Grow()) return false;
     size_t slot = Slot(hash, length);
     if (table_[slot].length != 0) return true;
-    table_[slot] = Entry{hash, length, 0, 0, 0};
+    table_[slot] = Entry{hash, static_cast<Position>(length), 0, 0, 0};
     ++used_;
     if (length > longest_) longest_ = length;
     return true;
@@ -267,7 +289,7 @@ bool ClosingIndex::Insert(uint64_t hash, size_t length) {
 // Every '<' is taken as a possible start tag. Names can contain '<'
 // ("<a<b>" is one tag named "a<b"), so several names may end at the same
 // place: one backward pass over such a stretch hashes all of them.
-bool ClosingIndex::CollectNames(const PodArray<size_t>& openings) {
+bool ClosingIndex::CollectNames(const PodArray<Position>& openings) {
     const char16_t* t = text_;
     size_t covered = 0;  // openings before this lie in a stretch already done
     for (size_t o = 0; o < openings.size(); ++o) {
@@ -282,13 +304,24 @@ bool ClosingIndex::CollectNames(const PodArray<size_t>& openings) {
         }
         covered = end;
     }
-    if (!has_length_.AssignZeroed(longest_ + 1)) return false;
-    for (size_t s = 0; s < table_.size(); ++s)
-        if (table_[s].length != 0) has_length_[table_[s].length] = 1;
     return true;
 }
 
-bool ClosingIndex::CollectClosings(const PodArray<size_t>& openings) {
+bool ClosingIndex::BuildFilter() {
+    size_t words = 64;  // about 16 bits per name, a power of two
+    while (words * 4 < used_) words *= 2;
+    if (!has_length_.AssignZeroed(longest_ + 1) || !filter_.AssignZeroed(words)) return false;
+    for (size_t s = 0; s < table_.size(); ++s) {
+        const Entry& entry = table_[s];
+        if (entry.length == 0) continue;
+        has_length_[entry.length] = 1;
+        size_t bit = FilterBit(entry.hash, entry.length);
+        filter_[bit / 64] |= uint64_t{1} << (bit % 64);
+    }
+    return true;
+}
+
+bool ClosingIndex::CollectClosings(const PodArray<Position>& openings) {
     const char16_t* t = text_;
     PodArray<Hit> hits;
     for (size_t o = 0; o < openings.size(); ++o) {
@@ -300,13 +333,15 @@ bool ClosingIndex::CollectClosings(const PodArray<size_t>& openings) {
             if (IsNameEnd(c)) break;
             hash.Append(c, base_);
             if (!has_length_[n]) continue;
+            size_t bit = FilterBit(hash.value, n);
+            if (!(filter_[bit / 64] & (uint64_t{1} << (bit % 64)))) continue;
             size_t slot = Slot(hash.value, n);
             if (table_[slot].length == 0) continue;
-            if (!hits.Push(Hit{slot, q})) return false;
+            if (!hits.Push(Hit{static_cast<Position>(slot), static_cast<Position>(q)})) return false;
             ++table_[slot].count;
         }
     }
-    size_t next = 0;
+    Position next = 0;  // hits <= units of the text
     for (size_t s = 0; s < table_.size(); ++s) {
         table_[s].first = next;
         next += table_[s].count;
@@ -321,11 +356,11 @@ bool ClosingIndex::CollectClosings(const PodArray<size_t>& openings) {
     return true;
 }
 
-bool ClosingIndex::Build(const char16_t* text, size_t length, const PodArray<size_t>* openings) {
+bool ClosingIndex::Build(const char16_t* text, size_t length, const PodArray<Position>* openings) {
     text_ = text;
     length_ = length;
     base_ = FreshBase(this);
-    built_ = openings && table_.AssignZeroed(64) && CollectNames(*openings) &&
+    built_ = openings && table_.AssignZeroed(64) && CollectNames(*openings) && BuildFilter() &&
              CollectClosings(*openings);
     return built_;
 }
@@ -348,14 +383,14 @@ size_t ClosingIndex::Find(const char16_t* name, size_t name_length, size_t from,
     for (size_t i = 0; i < name_length; ++i) hash.Append(name[i], base_);
     Entry& entry = table_[Slot(hash.value, name_length)];
     if (entry.length == 0) return FindPlain(name, name_length, from, end);
-    const size_t* first = positions_.begin() + entry.first;
-    const size_t* last = first + entry.count;
+    const Position* first = positions_.begin() + entry.first;
+    const Position* last = first + entry.count;
     // The parse asks in ascending order, so the search resumes where the last
     // one for this name ended; each name's positions are passed over once.
-    const size_t* p = first + entry.cursor;
+    const Position* p = first + entry.cursor;
     if (p > first && p[-1] >= from) p = std::lower_bound(first, p, from);
     while (p != last && *p < from) ++p;
-    entry.cursor = static_cast<size_t>(p - first);
+    entry.cursor = static_cast<Position>(p - first);
     // Names with equal hashes share a group: check the text.
     for (; p != last; ++p) {
         size_t q = *p;
@@ -396,7 +431,7 @@ private:
 
     const char16_t* text_;
     size_t length_;
-    PodArray<size_t> openings_;  // every '<', ascending
+    PodArray<Position> openings_;  // every '<', ascending
     bool have_openings_ = false;
     size_t next_opening_ = 0;    // index into openings_ of the last answer
     ClosingIndex closings_;
