@@ -18,14 +18,14 @@ trap cleanup EXIT
 mkdir -p "$work/Plugins/Feedlet"
 cp "$plugin" "$work/Plugins/Feedlet.qvlp"
 
-# A server whose /slow.xml answers only after 4 seconds, logging when it is done.
+# A server whose /slow.xml answers only after 12 seconds, logging when it is done.
 cat > "$work/server.py" <<'PY'
 import http.server, sys, time
 FEED = b'<?xml version="1.0"?><rss version="2.0"><channel><title>%s</title><item><title>one</title></item></channel></rss>'
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         if self.path == '/slow.xml':
-            time.sleep(4)
+            time.sleep(12)
         body = FEED % self.path.encode()
         self.send_response(200)
         self.send_header('Content-Length', str(len(body)))
@@ -50,7 +50,7 @@ printf '[RSS000]\r\nURL=http://127.0.0.1:%s/fast.xml\r\nRSSName=fast\r\n[RSS001]
 printf '[Main]\r\nInfoNum=2\r\nItemNum=0\r\nFlag=0x0\r\n[Info000]\r\nName=fast\r\nTarget=fast\r\nFormat=%%title\r\n[Info001]\r\nName=slow\r\nTarget=slow\r\nFormat=%%title\r\n' \
   > "$work/Plugins/Feedlet/Setting.ini"
 
-output=$("$here/../scripts/wine-run" "$qvhost" --plugin "Z:${work//\//\\}\\Plugins\\Feedlet.qvlp" --wait 1.5 print)
+output=$("$here/../scripts/wine-run" "$qvhost" --plugin "Z:${work//\//\\}\\Plugins\\Feedlet.qvlp" --wait 4 print)
 finished=$(python3 -c 'import time; print("%.3f" % time.time())')
 echo "$output"
 
