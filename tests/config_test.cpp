@@ -368,3 +368,61 @@ TEST_F(FeedEditTest, DiscardingAModificationReleasesThePendingCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+// Everything a reading gives, in one comparable text.
+std::string Describe(const Configuration& c) {
+    std::string out = "info=" + std::to_string(c.info_count) + " item=" + std::to_string(c.item_count) +
+                      " options=" + std::to_string(c.options) + " menu=" +
+                      (c.menu_time_zone ? c.menu_time_zone->short_name : "-") + "\n";
+    for (FeedEntry* e : c.feeds.As<FeedEntry>())
+        out += std::string("feed ") + e->name + "|" + (e->crawler->url.Narrow() ? e->crawler->url.Narrow() : "") +
+               "|" + std::to_string(e->crawler->interval) + "|" + std::to_string(e->crawler->flags) + "\n";
+    for (const ItemList* list : {&c.info_settings, &c.item_settings}) {
+        for (DisplaySetting* s : list->As<DisplaySetting>()) {
+            const char* target = "-";
+            for (FeedEntry* e : c.feeds.As<FeedEntry>())
+                if (e->crawler == s->crawler) target = e->name;
+            auto wide = [](const TextField& f) {
+                std::string bytes;
+                for (const char16_t* p = f.Wide(); p && *p; ++p) bytes += std::to_string(*p) + ",";
+                return bytes;
+            };
+            out += std::string("setting ") + s->name + "|" + target + "|" + std::to_string(s->flag) + "|" +
+                   std::to_string(s->num) + "|" + std::to_string(s->time) + "|" + wide(s->split) + "|" +
+                   wide(s->format) + "|" + (s->zone ? s->zone->short_name : "-") + "\n";
+        }
+    }
+    return out;
+}
+
+TEST_F(ConfigTest, SavingEverythingLosesNothing) {
+    WriteHostData("[TimeZone001]\r\nSName=TYO\r\nName=" + kTokyo + "\r\nHour=9\r\n"
+                  "[TimeZone002]\r\nSName=NYC\r\nHour=5\r\nMinus=1\r\n");
+    // Written by hand: odd spacing, quotes, Japanese names and formats.
+    WriteFeeds("[RSS000]\r\n  URL =  http://a.example/rss?x=1&y=2  \r\nRSSName= " + kTokyo + " news\r\n"
+               "Interval=  900\r\nFlag=1\r\n"
+               "[rss001]\r\nurl='C:\\feeds\\b.xml'\r\nrssname=\"B  \"\r\n");
+    WriteSettings("[main]\r\nInfoNum = 2\r\nItemNum=2\r\nFlag=0x0\r\nMenuTimeZone=NYC\r\n"
+                  "[Info000]\r\nName=  " + kTokyo + "  \r\nTarget=" + kTokyo + " news\r\nFormat='%title '\r\n"
+                  "[Info001]\r\nTarget=B  \r\n"
+                  "[Item000]\r\nTarget=B  \r\nFlag=2\r\nNum=42\r\nTime=-7\r\nSplit=\"  \"\r\n"
+                  "Format=\" %hh:%nn " + kTokyo + " \"\r\nTimeZone=TYO\r\n"
+                  "[Item001]\r\nName=\"\"\r\nSplit=\"\"\r\nFormat=x\"y\"z\r\n");
+    Configuration first;
+    LoadConfiguration(first);
+    std::string before = Describe(first);
+
+    for (const ItemList* list : {&first.info_settings, &first.item_settings})
+        for (DisplaySetting* s : list->As<DisplaySetting>()) s->dirty = 1;
+    SaveMainSettings(first);
+    SaveFeeds(first);
+
+    Configuration second;
+    LoadConfiguration(second);
+    EXPECT_EQ(Describe(second), before);
+    EXPECT_NE(before.find("feed " + kTokyo + " news|http://a.example/rss?x=1&y=2|900|1"), std::string::npos);
+}
+
+}  // namespace

@@ -36,7 +36,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             log.write('%s %.3f\n' % (self.path, time.time()))
     def log_message(self, *args):
         pass
-server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
 open(sys.argv[1], 'w').write(str(server.server_address[1]))
 server.serve_forever()
 PY
@@ -47,7 +47,9 @@ port=$(cat "$work/port")
 
 printf '[RSS000]\r\nURL=http://127.0.0.1:%s/fast.xml\r\nRSSName=fast\r\n[RSS001]\r\nURL=http://127.0.0.1:%s/slow.xml\r\nRSSName=slow\r\n' \
   "$port" "$port" > "$work/Plugins/Feedlet/RSS.ini"
-printf '[Main]\r\nInfoNum=2\r\nItemNum=0\r\nFlag=0x0\r\n[Info000]\r\nName=fast\r\nTarget=fast\r\nFormat=%%title\r\n[Info001]\r\nName=slow\r\nTarget=slow\r\nFormat=%%title\r\n' \
+# Info002 has no section (default name 設定003); Item000 has a code page 932
+# name (記事一覧) and shows the fast feed's article.
+printf '[Main]\r\nInfoNum=3\r\nItemNum=1\r\nFlag=0x0\r\n[Info000]\r\nName=fast\r\nTarget=fast\r\nFormat=%%title\r\n[Info001]\r\nName=slow\r\nTarget=slow\r\nFormat=%%title\r\n[Item000]\r\nName=\x8bL\x8e\x96\x88\xea\x97\x97\r\nTarget=fast\r\nFormat="* %%title"\r\n' \
   > "$work/Plugins/Feedlet/Setting.ini"
 
 output=$("$here/../scripts/wine-run" "$qvhost" --plugin "Z:${work//\//\\}\\Plugins\\Feedlet.qvlp" --wait 4 print)
@@ -57,6 +59,9 @@ echo "$output"
 fail() { echo "wine_lifecycle: $*" >&2; exit 1; }
 grep -q $'^1\t1\tfast\t/fast.xml$' <<<"$output" || fail "the fast feed's title is missing"
 grep -q $'^1\t2\tslow\t$' <<<"$output" || fail "the slow feed should show nothing while it is fetched"
+grep -q $'^1\t3\t設定003\t$' <<<"$output" || fail "a setting without a section is named by default"
+grep -q $'^2\t1\t記事一覧\t\\* one$' <<<"$output" || fail "the code page 932 name or the article is missing"
+[ "$(wc -l <<<"$output")" -eq 4 ] || fail "expected one line per setting (3 + 1)"
 slow_done=$(awk '$1=="/slow.xml"{print $2}' "$work/served.log")
 [ -n "$slow_done" ] || fail "qvhost ended before the slow fetch was answered"
 python3 -c "import sys; sys.exit(0 if $slow_done <= $finished else 1)" || fail "Free returned before the slow fetch ended"

@@ -38,6 +38,21 @@ void ReleaseFeedEntry(FeedEntry* entry) {
     delete entry;
 }
 
+// Writes a text value so that it reads back the same. Reading trims blanks
+// and removes one pair of enclosing quotes, so a text that begins or ends
+// with a blank or a quote character is written between double quotes;
+// anything else is written as it is.
+void WriteText(const char* file, const char* section, const char* key, const char* text) {
+    size_t length = text ? std::strlen(text) : 0;
+    auto fragile = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    if (length == 0 || (!fragile(text[0]) && !fragile(text[length - 1]))) {
+        platform::IniWriteString(file, section, key, text);
+        return;
+    }
+    std::string quoted = std::string("\"") + text + "\"";
+    platform::IniWriteString(file, section, key, quoted.c_str());
+}
+
 // Looks for the "Feedlet" folder and creates it when missing; a failure is
 // ignored (the writes that follow then fail silently).
 void EnsureFeedletFolder() {
@@ -218,11 +233,11 @@ void WriteDisplaySettings(const Configuration& config, const ItemList& list, con
         char section[32];
         std::snprintf(section, sizeof section, "%s%03d", prefix, index);
         const char* f = file.c_str();
-        platform::IniWriteString(f, section, "Name", setting->name);
+        WriteText(f, section, "Name", setting->name);
         if (setting->crawler) {
             // A crawler no entry owns any more: Target is left as it was.
             if (const char* target = FeedNameOf(config.feeds, setting->crawler))
-                platform::IniWriteString(f, section, "Target", target);
+                WriteText(f, section, "Target", target);
         } else {
             platform::IniWriteString(f, section, "Target", "");
         }
@@ -357,9 +372,9 @@ void SaveFeeds(Configuration& config) {
         char section[32];
         std::snprintf(section, sizeof section, "RSS%03d", i++);
         if (!entry) continue;
-        platform::IniWriteString(f, section, "RSSName", entry->name);
+        WriteText(f, section, "RSSName", entry->name);
         if (FeedCrawler* crawler = entry->crawler) {
-            platform::IniWriteString(f, section, "URL", crawler->url.Narrow());
+            WriteText(f, section, "URL", crawler->url.Narrow());
             char number[32];
             std::snprintf(number, sizeof number, "%d", static_cast<int>(crawler->interval));
             platform::IniWriteString(f, section, "Interval", number);
