@@ -8,9 +8,9 @@
 //
 //  - All levels share the caller's text: an element's content is a range of
 //    it, ending where the element's closing tag begins.
-//  - Closing tags are looked up in an index built in one pass before parsing
-//    (ClosingIndex): for every name that follows some '<', the sorted
-//    positions of the "</" whose following text begins with that name.
+//  - Closing tags are found before the parse starts (ClosingIndex): a few
+//    linear passes give every '<' the first place after its tag where the
+//    closing pattern of its name occurs.
 //  - Open elements live on an explicit stack of at most kXmlMaxDepth + 1
 //    frames; a tag that would open a deeper element is a malformed construct.
 //
@@ -183,7 +183,10 @@ struct NameHash {
     }
 };
 
+std::atomic<uint64_t> g_forced_base{0};
+
 uint64_t FreshBase(const void* salt) {
+    if (uint64_t forced = g_forced_base.load(std::memory_order_relaxed)) return forced;
     static std::atomic<uint32_t> counter{0};
     uint64_t x = reinterpret_cast<uintptr_t>(salt) ^
                  (static_cast<uint64_t>(counter.fetch_add(1, std::memory_order_relaxed)) << 32);
@@ -747,6 +750,10 @@ bool ContentParser::Run(XmlNode* element) {
 }
 
 }  // namespace
+
+void ForceHashBaseForTesting(uint64_t base) {
+    g_forced_base.store(base, std::memory_order_relaxed);
+}
 
 bool ParseContent(XmlNode* element, const char16_t* content) {
     ContentParser parser(content);
