@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -182,14 +183,18 @@ std::u16string Shape(const std::string& name, size_t size) {
         return Fill(size, [](size_t i) { return "<n" + std::to_string(i) + ">"; });
     if (name == "DistinctNested") {
         // Half opening tags, half their closing tags in reverse order.
-        std::string open, close;
-        for (size_t i = 0; open.size() + close.size() < size; ++i) {
+        std::string open;
+        std::vector<std::string> closers;
+        size_t closing = 0;
+        for (size_t i = 0; open.size() + closing < size; ++i) {
             std::string n = std::to_string(i);
             open += "<n" + n + ".>";
-            close.insert(0, "</n" + n + ".>");
-            if (close.size() > size) break;
+            closers.push_back("</n" + n + ".>");
+            closing += closers.back().size();
         }
-        return Ascii(open + "x" + close);
+        open += "x";
+        for (size_t i = closers.size(); i-- > 0;) open += closers[i];
+        return Ascii(open);
     }
     if (name == "CrossedClosers") {
         // Distinct names closed in the order they were opened.
@@ -232,7 +237,7 @@ void Hostile(benchmark::State& state, const std::string& name) {
         benchmark::DoNotOptimize(root.Parse(text.c_str(), u"*", nullptr));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(text.size()));
+                            static_cast<int64_t>(text.size() * sizeof(char16_t)));
 }
 
 const char* const kShapes[] = {
@@ -266,9 +271,22 @@ void RegisterAll() {
     }
 }
 
+// feedlet-bench --parse-once SHAPE CHARACTERS: one parse of one hostile
+// shape and nothing else, for counting its instructions under callgrind
+// (scripts/bench with FEEDLET_BENCH_INSTRUCTIONS=1): a measure of the work
+// done that other load on the machine cannot disturb.
+int ParseOnce(const std::string& shape, size_t size) {
+    const std::u16string text = Shape(shape, size);
+    XmlNode root;
+    root.Parse(text.c_str(), u"*", nullptr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--parse-once")
+        return ParseOnce(argv[2], std::strtoul(argv[3], nullptr, 10));
 #if defined(__GLIBC__)
     // Keep freed memory in the process, as a long-running host does, instead
     // of handing it back after every iteration: otherwise the hostile shapes

@@ -8,9 +8,9 @@
 //
 //  - All levels share the caller's text: an element's content is a range of
 //    it, ending where the element's closing tag begins.
-//  - Closing tags are looked up in an index built in one pass before parsing
-//    (ClosingIndex): for every name that follows some '<', the sorted
-//    positions of the "</" whose following text begins with that name.
+//  - Closing tags are found before the parse starts (ClosingIndex): a few
+//    linear passes give every '<' the first place after its tag where the
+//    closing pattern of its name occurs.
 //  - Open elements live on an explicit stack of at most kXmlMaxDepth + 1
 //    frames; a tag that would open a deeper element is a malformed construct.
 //
@@ -184,7 +184,10 @@ struct NameHash {
     }
 };
 
+std::atomic<uint64_t> g_forced_base{0};
+
 uint64_t FreshBase(const void* salt) {
+    if (uint64_t forced = g_forced_base.load(std::memory_order_relaxed)) return forced;
     static std::atomic<uint32_t> counter{0};
     uint64_t x = reinterpret_cast<uintptr_t>(salt) ^
                  (static_cast<uint64_t>(counter.fetch_add(1, std::memory_order_relaxed)) << 32);
@@ -196,43 +199,61 @@ uint64_t FreshBase(const void* salt) {
     return x | 1;
 }
 
-// Where the closing pattern "</" + name occurs, for every name that follows
-// some '<' in the text. A pattern occurs at q when the text after the "</" at
-// q begins with the name, which is then a prefix of the run of name units
-// there; so one pass over every "</" and the prefixes of its run, keeping those
-// that are names, finds every occurrence. Both passes read each unit a bounded
-// number of times (runs after "</" hold no '/', so they do not overlap).
+// Where each tag's closing pattern "</" + name first occurs after the tag.
+//
+// A pattern occurs at q when the text after the "</" at q begins with the
+// name, which is then a prefix of the run of name units there. So: hash the
+// name after every '<' into a table of names; pass over every "</" and the
+// prefixes of its run, keeping those that are names (hits); then sweep the
+// text backwards, remembering for each name the nearest hit seen, which for
+// each '<' is the answer for its tag. Every pass reads each unit a bounded
+// number of times (runs after "</" hold no '/', so they do not overlap), and
+// the parse itself then needs no look-up at all.
 class ClosingIndex {
 public:
     // False when memory ran out or there is no list of '<' (null); Find then
     // searches the text directly.
     bool Build(const char16_t* text, size_t length, const PodArray<Position>* openings);
-    // The first q >= from with "</" + name at q and ending by end, or kNone.
-    // name[0, name_length) must be a tag name read from the same text. Any
-    // order of calls works; ascending from (the parse's order) costs least.
-    size_t Find(const char16_t* name, size_t name_length, size_t from, size_t end);
+    // For the tag whose '<' is openings[opening] and whose name is
+    // name[0, name_length): the first q >= from (from being just after the
+    // tag's '>') with "</" + name at q and ending by end, or kNone.
+    size_t Find(size_t opening, const char16_t* name, size_t name_length, size_t from,
+                size_t end) const;
 
 private:
-    // 24 bytes: the table is probed at random, so its size is what costs.
+    static constexpr Position kNoPosition = UINT32_MAX;
+
     struct Entry {
         uint64_t hash;
         Position length;  // 0: the slot is free (names are never empty)
-        Position count;   // closing positions of this name
-        Position first;   // index of the first one in positions_
-        Position cursor;  // where the last search for this name ended
+        Position id;      // names are numbered densely in order of discovery
     };
     struct Hit {
-        Position entry;
+        Position id;
         Position position;
     };
+    // Table accesses land at random. They are made in batches whose slots
+    // are fetched ahead first, so that their cache misses overlap instead of
+    // following one another: on texts with many distinct names the table
+    // outgrows the caches, and the misses are what the index costs.
+    static constexpr size_t kBatch = 16;
+    struct Pending {
+        uint64_t hash;
+        Position length;
+        Position where;  // the opening's index, or the position of the "</"
+    };
 
+    size_t HomeSlot(uint64_t hash, size_t length) const;
     size_t Slot(uint64_t hash, size_t length) const;
     size_t FilterBit(uint64_t hash, size_t length) const;
-    bool Insert(uint64_t hash, size_t length);
+    void Prefetch(const Pending* batch, size_t count) const;
+    bool InsertNames(const Pending* batch, size_t count);
     bool Grow();
     bool CollectNames(const PodArray<Position>& openings);
     bool BuildFilter();
+    bool RecordHits(const Pending* batch, size_t count, PodArray<Hit>& hits);
     bool CollectClosings(const PodArray<Position>& openings);
+    bool AnswerTags(const PodArray<Position>& openings);
     size_t FindPlain(const char16_t* name, size_t name_length, size_t from, size_t end) const;
 
     const char16_t* text_ = nullptr;
@@ -247,7 +268,11 @@ private:
     // closing tags are no name, and a clear bit says so without touching the
     // (much larger) table.
     PodArray<uint64_t> filter_;
-    PodArray<Position> positions_;  // grouped by entry, ascending within
+    PodArray<Hit> hits_;                 // ascending position
+    PodArray<Position> opening_name_;    // per '<': the id of its name, or kNoPosition
+    PodArray<Position> next_closing_;    // per '<': the answer for its tag, or kNoPosition
+    PodArray<Position> group_first_;     // per name id: where its hits start in grouped_
+    PodArray<Position> grouped_;         // hit positions grouped by name, ascending within
 };
 
 inline uint64_t MixKey(uint64_t hash, size_t length) {
@@ -255,9 +280,13 @@ inline uint64_t MixKey(uint64_t hash, size_t length) {
            0xFF51AFD7ED558CCDull;
 }
 
+size_t ClosingIndex::HomeSlot(uint64_t hash, size_t length) const {
+    return static_cast<size_t>(MixKey(hash, length) >> 32) & (table_.size() - 1);
+}
+
 size_t ClosingIndex::Slot(uint64_t hash, size_t length) const {
     size_t mask = table_.size() - 1;
-    size_t slot = static_cast<size_t>(MixKey(hash, length) >> 32) & mask;
+    size_t slot = HomeSlot(hash, length);
     while (table_[slot].length != 0 && (table_[slot].hash != hash || table_[slot].length != length))
         slot = (slot + 1) & mask;
     return slot;
@@ -265,6 +294,11 @@ size_t ClosingIndex::Slot(uint64_t hash, size_t length) const {
 
 size_t ClosingIndex::FilterBit(uint64_t hash, size_t length) const {
     return static_cast<size_t>(MixKey(hash, length)) & (filter_.size() * 64 - 1);
+}
+
+void ClosingIndex::Prefetch(const Pending* batch, size_t count) const {
+    for (size_t i = 0; i < count; ++i)
+        __builtin_prefetch(&table_[HomeSlot(batch[i].hash, batch[i].length)]);
 }
 
 bool ClosingIndex::Grow() {
@@ -276,13 +310,18 @@ bool ClosingIndex::Grow() {
     return true;
 }
 
-bool ClosingIndex::Insert(uint64_t hash, size_t length) {
-    if ((used_ + 1) * 2 > table_.size() && !Grow()) return false;
-    size_t slot = Slot(hash, length);
-    if (table_[slot].length != 0) return true;
-    table_[slot] = Entry{hash, static_cast<Position>(length), 0, 0, 0};
-    ++used_;
-    if (length > longest_) longest_ = length;
+bool ClosingIndex::InsertNames(const Pending* batch, size_t count) {
+    while ((used_ + count) * 2 > table_.size())
+        if (!Grow()) return false;
+    Prefetch(batch, count);
+    for (size_t i = 0; i < count; ++i) {
+        Entry& entry = table_[Slot(batch[i].hash, batch[i].length)];
+        if (entry.length == 0) {
+            entry = Entry{batch[i].hash, batch[i].length, static_cast<Position>(used_++)};
+            if (batch[i].length > longest_) longest_ = batch[i].length;
+        }
+        opening_name_[batch[i].where] = entry.id;
+    }
     return true;
 }
 
@@ -290,21 +329,36 @@ bool ClosingIndex::Insert(uint64_t hash, size_t length) {
 // ("<a<b>" is one tag named "a<b"), so several names may end at the same
 // place: one backward pass over such a stretch hashes all of them.
 bool ClosingIndex::CollectNames(const PodArray<Position>& openings) {
+    if (!opening_name_.AssignZeroed(openings.size())) return false;
+    for (size_t o = 0; o < openings.size(); ++o) opening_name_[o] = kNoPosition;
     const char16_t* t = text_;
-    size_t covered = 0;  // openings before this lie in a stretch already done
-    for (size_t o = 0; o < openings.size(); ++o) {
+    Pending batch[kBatch];
+    size_t pending = 0;
+    for (size_t o = 0; o < openings.size();) {
         size_t i = openings[o];
-        if (i < covered) continue;
         size_t end = i + 1;
         while (end < length_ && !IsNameEnd(t[end])) ++end;
+        size_t last = o;  // the openings of this stretch are o..last
+        while (last + 1 < openings.size() && openings[last + 1] < end) ++last;
+        size_t current = last;
         NameHash hash;
         for (size_t k = end; k-- > i;) {
-            if (t[k] == u'<' && k + 1 < end && !Insert(hash.value, end - k - 1)) return false;
+            if (t[k] == u'<') {
+                if (k + 1 < end) {
+                    batch[pending++] = Pending{hash.value, static_cast<Position>(end - k - 1),
+                                               static_cast<Position>(current)};
+                    if (pending == kBatch) {
+                        if (!InsertNames(batch, pending)) return false;
+                        pending = 0;
+                    }
+                }
+                --current;
+            }
             hash.Prepend(t[k], base_);
         }
-        covered = end;
+        o = last + 1;
     }
-    return true;
+    return InsertNames(batch, pending);
 }
 
 bool ClosingIndex::BuildFilter() {
@@ -321,9 +375,19 @@ bool ClosingIndex::BuildFilter() {
     return true;
 }
 
+bool ClosingIndex::RecordHits(const Pending* batch, size_t count, PodArray<Hit>& hits) {
+    Prefetch(batch, count);
+    for (size_t i = 0; i < count; ++i) {
+        const Entry& entry = table_[Slot(batch[i].hash, batch[i].length)];
+        if (entry.length != 0 && !hits.Push(Hit{entry.id, batch[i].where})) return false;
+    }
+    return true;
+}
+
 bool ClosingIndex::CollectClosings(const PodArray<Position>& openings) {
     const char16_t* t = text_;
-    PodArray<Hit> hits;
+    Pending batch[kBatch];
+    size_t pending = 0;
     for (size_t o = 0; o < openings.size(); ++o) {
         size_t q = openings[o];
         if (q + 1 >= length_ || t[q + 1] != u'/') continue;
@@ -335,23 +399,51 @@ bool ClosingIndex::CollectClosings(const PodArray<Position>& openings) {
             if (!has_length_[n]) continue;
             size_t bit = FilterBit(hash.value, n);
             if (!(filter_[bit / 64] & (uint64_t{1} << (bit % 64)))) continue;
-            size_t slot = Slot(hash.value, n);
-            if (table_[slot].length == 0) continue;
-            if (!hits.Push(Hit{static_cast<Position>(slot), static_cast<Position>(q)})) return false;
-            ++table_[slot].count;
+            batch[pending++] = Pending{hash.value, static_cast<Position>(n), static_cast<Position>(q)};
+            if (pending == kBatch) {
+                if (!RecordHits(batch, pending, hits_)) return false;
+                pending = 0;
+            }
         }
     }
-    Position next = 0;  // hits <= units of the text
-    for (size_t s = 0; s < table_.size(); ++s) {
-        table_[s].first = next;
-        next += table_[s].count;
-        table_[s].count = 0;
+    if (!RecordHits(batch, pending, hits_)) return false;
+
+    // Each name's hits in one group, for the rare tag whose first candidate
+    // is another name with the same hash.
+    if (!group_first_.AssignZeroed(used_ + 1) || !grouped_.AssignZeroed(hits_.size())) return false;
+    for (size_t h = 0; h < hits_.size(); ++h) ++group_first_[hits_[h].id + 1];
+    for (size_t id = 0; id < used_; ++id) group_first_[id + 1] += group_first_[id];
+    PodArray<Position> filled;
+    if (!filled.AssignZeroed(used_)) return false;
+    for (size_t h = 0; h < hits_.size(); ++h) {  // ascending positions stay ascending
+        Position id = hits_[h].id;
+        grouped_[group_first_[id] + filled[id]++] = hits_[h].position;
     }
-    if (!positions_.AssignZeroed(next)) return false;
-    // Hits come in ascending position, so each name's group ends up sorted.
-    for (size_t h = 0; h < hits.size(); ++h) {
-        Entry& entry = table_[hits[h].entry];
-        positions_[entry.first + entry.count++] = hits[h].position;
+    return true;
+}
+
+// A tag's answer is the first hit of its name at or after the unit that
+// follows the tag's '>' (a "</" inside the tag itself does not count). Going
+// backwards, "the nearest hit of each name so far" is one number per name.
+bool ClosingIndex::AnswerTags(const PodArray<Position>& openings) {
+    PodArray<Position> nearest;
+    if (!next_closing_.AssignZeroed(openings.size()) || !nearest.AssignZeroed(used_)) return false;
+    for (size_t id = 0; id < used_; ++id) nearest[id] = kNoPosition;
+    size_t h = hits_.size();
+    size_t tag_end = kNone;  // the first '>' after the opening at hand
+    for (size_t o = openings.size(); o-- > 0;) {
+        size_t limit = o + 1 < openings.size() ? openings[o + 1] : length_;
+        size_t gt = FindUnit(text_, openings[o] + 1, limit, u'>');
+        if (gt < limit) tag_end = gt;  // else it is the next opening's
+        if (tag_end == kNone || opening_name_[o] == kNoPosition) {
+            next_closing_[o] = kNoPosition;  // an unfinished tag is never looked up
+            continue;
+        }
+        while (h > 0 && hits_[h - 1].position > tag_end) {
+            --h;
+            nearest[hits_[h].id] = hits_[h].position;
+        }
+        next_closing_[o] = nearest[opening_name_[o]];
     }
     return true;
 }
@@ -361,7 +453,7 @@ bool ClosingIndex::Build(const char16_t* text, size_t length, const PodArray<Pos
     length_ = length;
     base_ = FreshBase(this);
     built_ = openings && table_.AssignZeroed(64) && CollectNames(*openings) && BuildFilter() &&
-             CollectClosings(*openings);
+             CollectClosings(*openings) && AnswerTags(*openings);
     return built_;
 }
 
@@ -375,25 +467,20 @@ size_t ClosingIndex::FindPlain(const char16_t* name, size_t name_length, size_t 
     return kNone;
 }
 
-size_t ClosingIndex::Find(const char16_t* name, size_t name_length, size_t from,
-                          size_t end) {
-    if (!built_) return FindPlain(name, name_length, from, end);
-    if (name_length > longest_) return FindPlain(name, name_length, from, end);  // not from this text
-    NameHash hash;
-    for (size_t i = 0; i < name_length; ++i) hash.Append(name[i], base_);
-    Entry& entry = table_[Slot(hash.value, name_length)];
-    if (entry.length == 0) return FindPlain(name, name_length, from, end);
-    const Position* first = positions_.begin() + entry.first;
-    const Position* last = first + entry.count;
-    // The parse asks in ascending order, so the search resumes where the last
-    // one for this name ended; each name's positions are passed over once.
-    const Position* p = first + entry.cursor;
-    if (p > first && p[-1] >= from) p = std::lower_bound(first, p, from);
-    while (p != last && *p < from) ++p;
-    entry.cursor = static_cast<Position>(p - first);
-    // Names with equal hashes share a group: check the text.
-    for (; p != last; ++p) {
-        size_t q = *p;
+size_t ClosingIndex::Find(size_t opening, const char16_t* name, size_t name_length, size_t from,
+                          size_t end) const {
+    if (!built_ || opening >= next_closing_.size() || opening_name_[opening] == kNoPosition)
+        return FindPlain(name, name_length, from, end);
+    size_t q = next_closing_[opening];
+    if (q == kNoPosition || q + 2 + name_length > end) return kNone;
+    if (q >= from && std::memcmp(text_ + q + 2, name, name_length * sizeof(char16_t)) == 0)
+        return q;
+    // Another name with the same hash: check the rest of the group.
+    Position id = opening_name_[opening];
+    const Position* first = grouped_.begin() + group_first_[id];
+    const Position* last = grouped_.begin() + group_first_[id + 1];
+    for (const Position* p = std::lower_bound(first, last, from); p != last; ++p) {
+        q = *p;
         if (q + 2 + name_length > end) return kNone;
         if (std::memcmp(text_ + q + 2, name, name_length * sizeof(char16_t)) == 0) return q;
     }
@@ -422,6 +509,7 @@ public:
 private:
     StepResult ReadContent(Frame& frame, int32_t depth, Frame* opened);
     size_t NextOpening(size_t from, size_t end);
+    size_t OpeningIndex(size_t at);
     bool Matches(size_t at, size_t end, const char16_t* pattern, size_t length) const;
     size_t Search(size_t from, size_t end, const char16_t* pattern) const;
     static bool AppendChild(XmlNode* parent, XmlNode* child);
@@ -433,7 +521,7 @@ private:
     size_t length_;
     PodArray<Position> openings_;  // every '<', ascending
     bool have_openings_ = false;
-    size_t next_opening_ = 0;    // index into openings_ of the last answer
+    size_t next_opening_ = 0;      // index into openings_ of the last answer
     ClosingIndex closings_;
 };
 
@@ -441,14 +529,22 @@ private:
 // so the answers move forward and the search resumes where it stopped.
 size_t ContentParser::NextOpening(size_t from, size_t end) {
     if (!have_openings_) return FindUnit(text_, from, end, u'<');
+    const Position* all = openings_.begin();
     size_t k = next_opening_;
-    if (k > 0 && k <= openings_.size() && openings_[k - 1] >= from)
-        k = static_cast<size_t>(std::lower_bound(openings_.begin(), openings_.begin() + openings_.size(), from) -
-                                openings_.begin());
-    while (k < openings_.size() && openings_[k] < from) ++k;
+    if (k > 0 && all[k - 1] >= from)  // asked out of order: start over
+        k = static_cast<size_t>(std::lower_bound(all, all + k, from) - all);
+    while (k < openings_.size() && all[k] < from) ++k;
     next_opening_ = k;
     if (k == openings_.size() || openings_[k] > end) return end;
     return openings_[k];
+}
+
+// The index in openings_ of the '<' at position at (SIZE_MAX without the
+// list).
+size_t ContentParser::OpeningIndex(size_t at) {
+    if (!have_openings_) return kNone;
+    NextOpening(at, at + 1);
+    return next_opening_;
 }
 
 bool ContentParser::Matches(size_t at, size_t end, const char16_t* pattern,
@@ -603,7 +699,7 @@ StepResult ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened
             c = tag_end;
             continue;
         }
-        size_t closing = closings_.Find(t + name, name_length, tag_end + 1, end);
+        size_t closing = closings_.Find(OpeningIndex(c), t + name, name_length, tag_end + 1, end);
         if (closing == kNone) {
             // Unclosed: empty, and what would have been its content is read
             // as its following siblings.
@@ -655,6 +751,10 @@ bool ContentParser::Run(XmlNode* element) {
 }
 
 }  // namespace
+
+void ForceHashBaseForTesting(uint64_t base) {
+    g_forced_base.store(base, std::memory_order_relaxed);
+}
 
 bool ParseContent(XmlNode* element, const char16_t* content) {
     ContentParser parser(content);

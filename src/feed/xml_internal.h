@@ -44,5 +44,10 @@ ItemList* ParseAttributeRange(const char16_t* begin, const char16_t* end);
 // own content; faults in nested elements only cut those elements short.
 bool ParseContent(XmlNode* element, const char16_t* content);
 
+// Tests only: every parse hashes names with this base (0: a fresh random
+// base per parse, the normal case). Base 1 makes every anagram collide, which
+// exercises the paths for names with equal hashes.
+void ForceHashBaseForTesting(uint64_t base);
+
 }  // namespace xml_detail
 }  // namespace feedlet
