@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/utf8.h"
 #include "feed/xml_node.h"
 #include "fetch/document_loader.h"
 #include "xml_check.h"
@@ -12,24 +13,6 @@ namespace feedlet {
 namespace load_check {
 
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // An independent reading of the Unicode Standard's well-formed UTF-8 byte
 // sequences (its table 3-7), one row per shape: at each position the

@@ -1,5 +1,7 @@
-// Integer parsing shared by both INI implementations, so that "0x5", "-12"
-// and " +7" read the same everywhere.
+// Integer reading shared by both INI implementations: the text is read and
+// parsed here, so that "0x5", "-12" and " +7" read the same everywhere (the
+// system's GetPrivateProfileIntA treats signs and "0x" differently between
+// Windows versions).
 #include <cstdint>
 
 #include "platform/ini.h"
@@ -28,6 +30,12 @@ int32_t ParseIniInteger(const char* text) {
     }
     if (negative) value = 0u - value;
     return static_cast<int32_t>(value);
+}
+
+int32_t IniReadInt(const char* file, const char* section, const char* key, int32_t default_value) {
+    char text[64];
+    if (IniReadString(file, section, key, "", text, sizeof text) == 0) return default_value;
+    return ParseIniInteger(text);
 }
 
 }  // namespace platform

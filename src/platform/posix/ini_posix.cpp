@@ -127,12 +127,6 @@ size_t IniReadString(const char* file, const char* section, const char* key,
     return n;
 }
 
-int32_t IniReadInt(const char* file, const char* section, const char* key, int32_t default_value) {
-    char text[64];
-    if (IniReadString(file, section, key, "", text, sizeof text) == 0) return default_value;
-    return ParseIniInteger(text);
-}
-
 bool IniWriteString(const char* file, const char* section, const char* key, const char* value) {
     if (!file || !section) return false;
     bool exists = false;

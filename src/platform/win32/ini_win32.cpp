@@ -15,14 +15,6 @@ size_t IniReadString(const char* file, const char* section, const char* key,
     return n;
 }
 
-int32_t IniReadInt(const char* file, const char* section, const char* key, int32_t default_value) {
-    // GetPrivateProfileIntA's treatment of signs and "0x" differs between
-    // Windows versions, so the text is read and parsed here.
-    char text[64];
-    if (IniReadString(file, section, key, "", text, sizeof text) == 0) return default_value;
-    return ParseIniInteger(text);
-}
-
 bool IniWriteString(const char* file, const char* section, const char* key, const char* value) {
     return WritePrivateProfileStringA(section, key, value, file) != FALSE;
 }
