@@ -158,6 +158,66 @@ TEST(DecodeUtf8Test, DecodesEveryCharacterAndReplacesMalformedSequences) {
     free(none);
 }
 
+// The decoder takes ASCII in 8-byte blocks and runs of three-byte
+// characters in a loop of their own. Every sequence, well-formed or not, is
+// placed at each offset around two block ends after an ASCII run, and
+// followed by each kind of thing that can come next, so a fault at a block
+// or run boundary (a byte taken twice or lost, a read past the end, a
+// malformed sequence let through) shows in the result.
+TEST(DecodeUtf8Test, SequencesAtEveryOffsetAroundBlockEnds) {
+    struct Piece {
+        const char* name;
+        std::string bytes;
+        std::u16string expected;
+    } pieces[] = {
+        {"two bytes", "\xC3\xA9", u"\u00E9"},
+        {"three bytes", "\xE6\x97\xA5", u"\u65E5"},
+        {"three-byte run", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", u"\u65E5\u672C\u8A9E"},
+        {"lowest three bytes", "\xE0\xA0\x80", u"\u0800"},
+        {"highest three bytes", "\xEF\xBF\xBF", u"\uFFFF"},
+        {"four bytes", "\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"run then truncated", "\xE6\x97\xA5\xE6\x97", u"\u65E5\uFFFD"},
+        {"run then surrogate", "\xE6\x97\xA5\xED\xA0\x80", u"\u65E5\uFFFD\uFFFD\uFFFD"},
+        {"run then stray continuation", "\xE6\x97\xA5\x80", u"\u65E5\uFFFD"},
+        {"truncated three", "\xE6\x97", u"\uFFFD"},
+        {"truncated four", "\xF0\x9F\x98", u"\uFFFD"},
+        {"stray continuation", "\x80", u"\uFFFD"},
+        {"lone FF", "\xFF", u"\uFFFD"},
+        {"lone lead", "\xE6", u"\uFFFD"},
+        {"overlong three", "\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"overlong two", "\xC0\xAF", u"\uFFFD\uFFFD"},
+        {"surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"last before surrogates", "\xED\x9F\xBF", u"\uD7FF"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"continuation as third byte missing", "\xE6\x97\x41", u"\uFFFD\u0041"},
+    };
+    // What may follow: nothing (the text ends), ASCII, a lead byte that
+    // starts a good sequence, a long ASCII run, another three-byte character.
+    struct Follower {
+        const char* name;
+        std::string bytes;
+        std::u16string expected;
+    } followers[] = {
+        {"end", "", u""},
+        {"ascii", "z", u"z"},
+        {"two-byte lead", "\xC3\xA9", u"\u00E9"},
+        {"three-byte lead", "\xE6\x97\xA5", u"\u65E5"},
+        {"four-byte lead", "\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"ascii run", "0123456789abcdefg", u"0123456789abcdefg"},
+    };
+    for (const Piece& piece : pieces) {
+        for (const Follower& follower : followers) {
+            for (size_t offset = 0; offset <= 18; ++offset) {
+                SCOPED_TRACE(std::string(piece.name) + " then " + follower.name + " at " + std::to_string(offset));
+                std::string bytes = std::string(offset, 'a') + piece.bytes + follower.bytes;
+                std::u16string expected = std::u16string(offset, u'a') + piece.expected + follower.expected;
+                std::u16string got = DecodedUtf8(bytes);
+                EXPECT_EQ(got, expected) << Units(got);
+            }
+        }
+    }
+}
+
 TEST(EucJpToShiftJisTest, ConvertsPairsAndCopiesTheRest) {
     struct Row {
         const char* name;

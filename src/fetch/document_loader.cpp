@@ -91,25 +91,71 @@ size_t NextCodePoint(const unsigned char* p, uint32_t* code_point) {
     return taken;
 }
 
-// Decodes bytes into out (when given) and returns the number of units.
-size_t DecodeUtf8Into(const unsigned char* bytes, char16_t* out) {
-    size_t units = 0;
-    for (const unsigned char* p = bytes; *p;) {
+// Bytes of an 8-byte block whose high bit is set: any of them ends an ASCII run.
+constexpr uint64_t kHighBits = 0x8080808080808080u;
+
+uint64_t LoadBlock(const unsigned char* p) {
+    uint64_t block;
+    std::memcpy(&block, p, sizeof block);
+    return block;
+}
+
+// The three bytes at p form a well-formed sequence of three (a lead E0..EF
+// and two continuations, neither overlong nor a surrogate): its code point,
+// or 0, which no such sequence encodes.
+char16_t ThreeByteCharacter(const unsigned char* p) {
+    if ((p[0] & 0xF0) != 0xE0 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
+    unsigned value = ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+    if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    return static_cast<char16_t>(value);
+}
+
+// Decodes the length bytes at bytes (followed by a zero byte) into out, which
+// has room for length units: no sequence yields more units than it has
+// bytes. Returns the number of units written.
+//
+// Feeds are mostly ASCII markup around runs of three-byte Japanese text, so
+// both get a loop of their own; everything else, and every sequence that
+// might be malformed, goes through NextCodePoint, which alone decides what
+// a malformed sequence becomes.
+size_t DecodeUtf8Into(const unsigned char* bytes, size_t length, char16_t* out) {
+    const unsigned char* p = bytes;
+    const unsigned char* const end = bytes + length;
+    char16_t* const first = out;
+    while (p < end) {
+        if (*p < 0x80) {
+            // Whole blocks while every byte is ASCII; the byte that stops a
+            // block is then reached one at a time.
+            while (end - p >= 8 && !(LoadBlock(p) & kHighBits)) {
+                for (int i = 0; i < 8; ++i) out[i] = p[i];
+                p += 8;
+                out += 8;
+            }
+            while (p < end && *p < 0x80) *out++ = *p++;
+            continue;
+        }
+        if (end - p >= 3) {
+            char16_t c = ThreeByteCharacter(p);
+            if (c) {
+                do {
+                    *out++ = c;
+                    p += 3;
+                } while (end - p >= 3 && (c = ThreeByteCharacter(p)) != 0);
+                continue;
+            }
+        }
+        // The zero byte after the text ends any sequence NextCodePoint reads.
         uint32_t code_point;
         p += NextCodePoint(p, &code_point);
         if (code_point > 0xFFFF) {
-            if (out) {
-                code_point -= 0x10000;
-                out[units] = static_cast<char16_t>(0xD800 + (code_point >> 10));
-                out[units + 1] = static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
-            }
-            units += 2;
+            code_point -= 0x10000;
+            *out++ = static_cast<char16_t>(0xD800 + (code_point >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
         } else {
-            if (out) out[units] = static_cast<char16_t>(code_point);
-            ++units;
+            *out++ = static_cast<char16_t>(code_point);
         }
     }
-    return units;
+    return static_cast<size_t>(out - first);
 }
 
 char16_t* DecodeEucJp(const char* bytes) {
@@ -142,10 +188,18 @@ TextEncoding DeclaredEncoding(const char* text) {
 
 char16_t* DecodeUtf8(const char* bytes) {
     auto* input = reinterpret_cast<const unsigned char*>(bytes ? bytes : "");
-    size_t units = DecodeUtf8Into(input, nullptr);
-    auto* text = static_cast<char16_t*>(calloc(units + 1, sizeof(char16_t)));
+    size_t length = std::strlen(bytes ? bytes : "");
+    // One pass into room for the longest possible result (a unit per byte),
+    // then the block is cut to what was written: reading the text twice to
+    // size it cost more than the shrink does.
+    auto* text = static_cast<char16_t*>(malloc((length + 1) * sizeof(char16_t)));
     if (!text) return nullptr;
-    DecodeUtf8Into(input, text);
+    size_t units = DecodeUtf8Into(input, length, text);
+    text[units] = 0;
+    if (units < length) {
+        // A failed shrink leaves the larger block, still valid.
+        if (auto* fitted = static_cast<char16_t*>(realloc(text, (units + 1) * sizeof(char16_t)))) text = fitted;
+    }
     return text;
 }
 
