@@ -3,7 +3,7 @@
 //
 // Only a byte-order mark and the encoding="..." of the XML declaration are
 // looked at; no HTTP header, no guessing. Anything not recognised is UTF-8.
-// Converted texts are calloc'd blocks released with free.
+// Converted texts are blocks from the C library's allocator, released with free.
 #pragma once
 
 #include <cstddef>
