@@ -28,12 +28,17 @@ void CopyName(char (&field)[N], const char* text) {
     std::snprintf(field, N, "%s", text ? text : "");
 }
 
+// Releases a feed's pending edit, if any, together with its crawler.
+void ReleasePending(FeedEntry* entry) {
+    if (!entry->pending) return;
+    DestroyAndFree(entry->pending->crawler);
+    delete entry->pending;
+    entry->pending = nullptr;
+}
+
 void ReleaseFeedEntry(FeedEntry* entry) {
     if (!entry) return;
-    if (entry->pending) {
-        DestroyAndFree(entry->pending->crawler);
-        delete entry->pending;
-    }
+    ReleasePending(entry);
     DestroyAndFree(entry->crawler);
     delete entry;
 }
@@ -298,6 +303,12 @@ std::string FeedListPath() { return FeedletFolder() + platform::kPathSeparator +
 
 std::string SettingsPath() { return FeedletFolder() + platform::kPathSeparator + "Setting.ini"; }
 
+const ItemList* Configuration::SettingsOf(int number) const {
+    if (number == 1) return &info_settings;
+    if (number == 2) return &item_settings;
+    return nullptr;
+}
+
 TimeZoneEntry* FindTimeZone(const ItemList& time_zones, const char* short_name) {
     if (!short_name || !*short_name) return nullptr;
     for (TimeZoneEntry* zone : time_zones.As<TimeZoneEntry>())
@@ -354,11 +365,7 @@ int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int app
                 break;
         }
         entry->edit_mark = kEditNone;
-        if (entry->pending) {
-            DestroyAndFree(entry->pending->crawler);
-            delete entry->pending;
-            entry->pending = nullptr;
-        }
+        ReleasePending(entry);
     }
     return result;
 }

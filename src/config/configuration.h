@@ -61,6 +61,10 @@ struct Configuration {
     TimeZoneEntry* menu_time_zone = nullptr;
     uint8_t options = 0;  // bit 0: show the notification-area icon
 
+    // The display settings of text function 1 (Info) or 2 (Item); null for
+    // any other number.
+    const ItemList* SettingsOf(int number) const;
+
     // Lists are released in reverse dependency order: settings refer to
     // crawlers and zones.
     ~Configuration() {

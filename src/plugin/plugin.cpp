@@ -15,18 +15,11 @@ namespace {
 
 FeedCrawler* CrawlerOfEntry(void* item) { return static_cast<FeedEntry*>(item)->crawler; }
 
-ItemList* SettingsOf(int number) {
-    PluginState& state = Plugin();
-    if (number == kFunctionInfo) return &state.info_settings;
-    if (number == kFunctionItem) return &state.item_settings;
-    return nullptr;
-}
-
 // The setting a host number pair names, within the count the host was told.
 DisplaySetting* SettingFor(int number, int setting) {
     const FuncInfo* info = FunctionInfo(number);
     if (!info || setting < 1 || setting > info->setting_count) return nullptr;
-    return SettingsOf(number)->At<DisplaySetting>(setting - 1);
+    return Plugin().SettingsOf(number)->At<DisplaySetting>(setting - 1);
 }
 
 // Length of the longest prefix of text that fits in limit bytes without

@@ -294,7 +294,7 @@ int GetText(const Configuration& config, int number, int setting, char16_t* buff
 int GetTextAt(const Configuration& config, int number, int setting, char16_t* buffer, int size,
               PluginTime now) {
     if (size < 0 || (size > 0 && !buffer)) return 0;
-    const ItemList* list = number == 1 ? &config.info_settings : number == 2 ? &config.item_settings : nullptr;
+    const ItemList* list = config.SettingsOf(number);
     const auto* s = list ? list->At<DisplaySetting>(setting - 1) : nullptr;
     if (!s) {
         if (size > 0) std::memset(buffer, 0, static_cast<size_t>(size) * sizeof(char16_t));
