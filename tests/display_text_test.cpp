@@ -2,6 +2,8 @@
 // fetched by real crawlers, rendered through display settings.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -278,6 +280,12 @@ TEST_F(DisplayTextTest, SettingNumbersThroughTheConfiguration) {
     EXPECT_EQ(GetTextAt(config, 1, 1, nullptr, 0, kSaturday), 0);
     EXPECT_EQ(GetTextAt(config, 3, 1, nullptr, 0, kSaturday), 1);  // other functions
     EXPECT_EQ(GetTextAt(config, 0, 1, buffer, 8, kSaturday), 0);
+    // The extremes a host may pass: no overflow, nothing found.
+    for (int number : {INT_MIN, INT_MIN + 1, -1, INT_MAX}) {
+        SCOPED_TRACE(number);
+        EXPECT_EQ(GetTextAt(config, 2, number, nullptr, 0, kSaturday), 0);
+        EXPECT_EQ(GetTextAt(config, 2, number, buffer, 8, kSaturday), 0);
+    }
 }
 
 }  // namespace

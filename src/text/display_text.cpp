@@ -295,7 +295,9 @@ int GetTextAt(const Configuration& config, int number, int setting, char16_t* bu
               PluginTime now) {
     if (size < 0 || (size > 0 && !buffer)) return 0;
     const ItemList* list = config.SettingsOf(number);
-    const auto* s = list ? list->At<DisplaySetting>(setting - 1) : nullptr;
+    // Checked before the index is formed: setting - 1 overflows for the
+    // lowest int.
+    const auto* s = (list && setting >= 1) ? list->At<DisplaySetting>(setting - 1) : nullptr;
     if (!s) {
         if (size > 0) std::memset(buffer, 0, static_cast<size_t>(size) * sizeof(char16_t));
         return (!list && size == 0) ? 1 : 0;
