@@ -5,6 +5,8 @@
 //   qvhost [--plugin PATH] info
 //   qvhost [--plugin PATH] [--wait SECONDS] print
 //   qvhost [--plugin PATH] setting F S
+//   qvhost [--plugin PATH] [--wait SECONDS] exit       Init, wait, ExitProcess without Free
+//   qvhost [--plugin PATH] [--wait SECONDS] reload N   N times: load, Init, wait, Free, unload
 #include <windows.h>
 
 #include <fcntl.h>
@@ -186,9 +188,45 @@ int CommandPrint(const Plugin& plugin, double wait_seconds) {
     return 0;
 }
 
+// A host that ends while fetches run and never calls Free: the system ends
+// the other threads, then the plugin's detach runs.
+int CommandExit(const Plugin& plugin, double wait_seconds) {
+    plugin.init();
+    PumpMessages(wait_seconds);
+    std::printf("exiting without Free\n");
+    std::fflush(stdout);
+    ExitProcess(0);
+}
+
+// Free and unload right after the start-up burst of fetches, again and again:
+// no plugin thread may still be running the plugin's code once it is gone.
+int CommandReload(const std::string& path, double wait_seconds, int times) {
+    for (int i = 0; i < times; ++i) {
+        Plugin plugin;
+        if (!LoadPlugin(path, &plugin)) return 1;
+        plugin.init();
+        if (wait_seconds > 0) PumpMessages(wait_seconds);
+        plugin.free();
+        FreeLibrary(plugin.module);
+        // The plugin's threads let go of the module as they end; once they
+        // have, it must really be gone, or the next load would find the old
+        // instance with its state already freed.
+        DWORD start = GetTickCount();
+        while (GetModuleHandleA(path.c_str())) {
+            if (GetTickCount() - start > 5000) {
+                std::fprintf(stderr, "qvhost: the plugin stayed loaded after cycle %d\n", i + 1);
+                return 1;
+            }
+            Sleep(1);
+        }
+    }
+    std::printf("reloaded %d times\n", times);
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S\n");
+                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|exit|reload N\n");
     return 2;
 }
 
@@ -215,6 +253,7 @@ int main(int argc, char** argv) {
     }
     if (i >= argc) return Usage();
     std::string command = argv[i];
+    if (command == "reload" && i + 1 < argc) return CommandReload(plugin_path, wait_seconds, std::atoi(argv[i + 1]));
 
     Plugin plugin;
     if (!LoadPlugin(plugin_path, &plugin)) return 1;
@@ -223,6 +262,8 @@ int main(int argc, char** argv) {
         rc = CommandInfo(plugin);
     } else if (command == "print") {
         rc = CommandPrint(plugin, wait_seconds);
+    } else if (command == "exit") {
+        rc = CommandExit(plugin, wait_seconds);
     } else if (command == "setting" && i + 2 < argc) {
         plugin.init();
         std::printf("%d\n", plugin.show_setting(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]), nullptr));

@@ -2,6 +2,8 @@
 // (POSIX) and under Wine (Win32).
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -135,6 +137,37 @@ TEST(PlatformFilesTest, FoldersAndEntries) {
     EXPECT_TRUE(DirectoryHasEntry(dir.path().c_str(), "Feedlet"));
     std::string nested = dir.path() + "no" + kPathSeparator + "such";
     EXPECT_FALSE(CreateFolder(nested.c_str()));
+}
+
+TEST(PlatformFilesTest, LastPathSeparatorNeverStopsInsideACharacter) {
+    EXPECT_EQ(LastPathSeparator(nullptr), nullptr);
+    EXPECT_EQ(LastPathSeparator("plain"), nullptr);
+#ifdef _WIN32
+    // Under the Japanese ANSI code page, the second byte of ソ (83 5C), 表
+    // (95 5C) and 能 (94 5C) is the backslash's byte.
+    struct Row {
+        const char* path;
+        size_t expected;  // offset of the last real separator
+    } rows[] = {
+        {"C:\\\x83\x5C\\Plugins", 5},         // C:\ソ\Plugins
+        {"C:\\Q\\\x83\x5C", 4},               // C:\Q\ソ: the trail byte is not a separator
+        {"C:\\\x95\x5C\x94\x5C\\x", 7},     // C:\表能\x
+        {"\x83\x5C", SIZE_MAX},                 // ソ alone has none
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const char* found = LastPathSeparator(row.path);
+        if (row.expected == SIZE_MAX) {
+            EXPECT_EQ(found, nullptr);
+        } else {
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(static_cast<size_t>(found - row.path), row.expected);
+        }
+    }
+#else
+    const char* path = "/a/b/c";
+    EXPECT_EQ(LastPathSeparator(path), path + 4);
+#endif
 }
 
 TEST(PlatformFilesTest, PluginDirectoryOverrideEndsWithSeparator) {

@@ -294,8 +294,8 @@ std::string HostDataFilePath() {
     // the separator before it.
     std::string directory = PluginDirectory();
     if (!directory.empty()) directory.pop_back();
-    size_t cut = directory.find_last_of(platform::kPathSeparator);
-    std::string parent = cut == std::string::npos ? std::string() : directory.substr(0, cut + 1);
+    const char* cut = platform::LastPathSeparator(directory.c_str());
+    std::string parent = cut ? directory.substr(0, static_cast<size_t>(cut - directory.c_str()) + 1) : std::string();
     return parent + "QVL_Data.ini";
 }
 

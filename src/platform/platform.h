@@ -147,6 +147,11 @@ bool CreateFolder(const char* path);
 
 // The separator between path components ('\\' on Windows, '/' elsewhere).
 extern const char kPathSeparator;
+// The last separator character of path, or null when it has none. On Windows
+// the path is walked character by character in the ANSI code page, because
+// the trail byte of a double-byte character (ソ is 83 5C in code page 932)
+// can be the separator's byte.
+const char* LastPathSeparator(const char* path);
 // The plugin's directory with a trailing separator: on Windows the folder of
 // the DLL; elsewhere whatever SetPluginDirectory last stored ("" before).
 const char* PluginDirectory();

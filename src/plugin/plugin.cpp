@@ -36,6 +36,17 @@ size_t Cp932Prefix(const char* text, size_t limit) {
     return i;
 }
 
+// At process exit the system has already ended every other thread, perhaps
+// in the middle of a fetch: a worker count it never lowered would make a
+// crawler's destruction wait forever, and a document swap it left half done
+// would be released twice. So the feeds are only unlinked, and the system
+// reclaims their memory with the process.
+void LetGoOfFeeds(PluginState& state) {
+    state.feeds.release = nullptr;
+    state.feeds.Clear();
+    state.feeds.release = ReleaseConfigItem;
+}
+
 }  // namespace
 
 PluginState& Plugin() {
@@ -95,12 +106,16 @@ int PluginFree(bool process_exiting) {
     PluginState& state = Plugin();
     if (state.ui && state.ui->free_icon) state.ui->free_icon();
     StopSchedule(&state.schedule, process_exiting);
-    // No schedule walk runs any more: the list can go. Each crawler's
-    // destruction waits for its running fetch.
-    state.feeds.Clear();
-    // Every worker and the schedule thread have returned before the state
-    // they use is torn down (at process exit the system already ended them).
-    if (!process_exiting) CrawlerWorkers().WaitIdle(UINT32_MAX);
+    if (process_exiting) {
+        LetGoOfFeeds(state);
+    } else {
+        // No schedule walk runs any more: the list can go. Each crawler's
+        // destruction waits for its running fetch, and every worker and the
+        // schedule thread have returned before the state they use is torn
+        // down.
+        state.feeds.Clear();
+        CrawlerWorkers().WaitIdle(UINT32_MAX);
+    }
     if (state.ui && state.ui->free_windows) state.ui->free_windows();
     state.freed = true;
     state.plugin_lock.Lock();

@@ -412,6 +412,8 @@ bool CreateFolder(const char* path) { return mkdir(path, 0777) == 0 || errno == 
 
 const char kPathSeparator = '/';
 
+const char* LastPathSeparator(const char* path) { return path ? std::strrchr(path, '/') : nullptr; }
+
 namespace {
 std::string& PluginDirectoryStorage() {
     static std::string directory;

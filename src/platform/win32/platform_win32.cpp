@@ -161,16 +161,36 @@ struct ThreadStart {
     GroupImpl* group;
     WorkerGroup::Entry entry;
     void* argument;
+    HMODULE module;  // a reference to the module holding this code
 };
 
+// A reference to the module that contains this code (the plugin DLL, or the
+// program when linked into one), or null.
+HMODULE ReferenceOwnModule() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&ReferenceOwnModule), &module))
+        return nullptr;
+    return module;
+}
+
+// Once the live count drops, the owner's wait ends and the host may unload
+// the plugin at once, while this thread still has instructions of the
+// plugin to run. So every thread holds a reference to the module and leaves
+// through FreeLibraryAndExitThread, which drops it without returning here.
 unsigned __stdcall ThreadMain(void* raw) {
     ThreadStart start = *static_cast<ThreadStart*>(raw);
     delete static_cast<ThreadStart*>(raw);
-    start.entry(start.argument);
+    try {
+        start.entry(start.argument);
+    } catch (...) {
+        // The entry points catch what they can; nothing may leave a thread.
+    }
     AcquireSRWLockExclusive(&start.group->lock);
     --start.group->live;
     ReleaseSRWLockExclusive(&start.group->lock);
     WakeAllConditionVariable(&start.group->idle);
+    if (start.module) FreeLibraryAndExitThread(start.module, 0);
     return 0;
 }
 
@@ -183,13 +203,17 @@ WorkerGroup::~WorkerGroup() {}
 
 bool WorkerGroup::Start(Entry entry, void* argument) {
     auto* group = static_cast<GroupImpl*>(impl_);
-    auto* start = new (std::nothrow) ThreadStart{group, entry, argument};
+    auto* start = new (std::nothrow) ThreadStart{group, entry, argument, ReferenceOwnModule()};
     if (!start) return false;
     AcquireSRWLockExclusive(&group->lock);
     ++group->live;
     ReleaseSRWLockExclusive(&group->lock);
+    // msvcrt.dll frees its per-thread data at thread detach, so the thread
+    // may end in FreeLibraryAndExitThread instead of returning to the
+    // run-time's thread start.
     uintptr_t handle = _beginthreadex(nullptr, 0, ThreadMain, start, 0, nullptr);
     if (handle == 0) {
+        if (start->module) FreeLibrary(start->module);
         delete start;
         AcquireSRWLockExclusive(&group->lock);
         --group->live;
@@ -303,19 +327,22 @@ std::string ModuleDirectory() {
     char path[MAX_PATH + 1] = {};
     DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return std::string();
-    // A 0x5C byte can be the second byte of a double-byte character in a
-    // code page 932 path, so find the last real backslash character by character.
-    char* slash = nullptr;
-    for (char* p = path; *p; ++p) {
-        if (*p == '\\') slash = p;
-        else if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*p)) && p[1]) ++p;
-    }
+    const char* slash = LastPathSeparator(path);
     if (!slash) return std::string();
-    slash[1] = 0;
-    return path;
+    return std::string(path, static_cast<size_t>(slash - path) + 1);
 }
 
 }  // namespace
+
+const char* LastPathSeparator(const char* path) {
+    if (!path) return nullptr;
+    const char* slash = nullptr;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '\\') slash = p;
+        else if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*p)) && p[1]) ++p;
+    }
+    return slash;
+}
 
 const char* PluginDirectory() {
     std::string& stored = OverrideStorage();
