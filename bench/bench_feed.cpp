@@ -18,6 +18,7 @@
 #include <string>
 
 #include "feed/feed_document.h"
+#include "fetch/feed_builder.h"
 #include "feed/xml_node.h"
 #include "fetch/document_loader.h"
 #include "fetch/download.h"

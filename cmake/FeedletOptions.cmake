@@ -5,7 +5,6 @@
 add_library(feedlet_options INTERFACE)
 target_compile_options(feedlet_options INTERFACE
   -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wcast-align -Wformat=2 -Werror)
-target_include_directories(feedlet_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
 
 if(WIN32)
   # Unicode-agnostic: we name every A/W API explicitly.

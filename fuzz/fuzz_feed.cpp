@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "feed/feed_document.h"
+#include "fetch/feed_builder.h"
 #include "fetch/download.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "cmd_dump.h"
 #include "feed/feed_document.h"
+#include "fetch/feed_builder.h"
 #include "test_util.h"
 
 using namespace feedlet;

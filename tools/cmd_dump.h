@@ -5,6 +5,7 @@
 #include <string>
 
 #include "feed/feed_document.h"
+#include "fetch/feed_builder.h"
 
 namespace feedlet {
 namespace tool {

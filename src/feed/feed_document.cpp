@@ -5,7 +5,6 @@
 
 #include "feed/feed_date.h"
 #include "feed/xml_node.h"
-#include "fetch/document_loader.h"
 
 namespace feedlet {
 
@@ -248,22 +247,6 @@ bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_
 
     if (sort_by_time && document->articles) document->articles->Sort(CompareArticlesByTime, 0, 0);
     return true;
-}
-
-bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time) {
-    // A failed download leaves the caller's document untouched: a crawler
-    // keeps showing the last good one.
-    if (!document) return false;
-    XmlNode root;
-    if (!LoadDocument(root, location)) return false;
-    return ExtractFeedDocument(document, root, sort_by_time);  // root clears itself
-}
-
-bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time) {
-    if (!document) return false;
-    XmlNode root;
-    if (!LoadDocumentFromBuffer(root, buffer)) return false;
-    return ExtractFeedDocument(document, root, sort_by_time);
 }
 
 }  // namespace feedlet

@@ -1,6 +1,7 @@
 // The feed model: a fetched feed as its kind, the channel information and
-// the articles, and the builder that fetches, decodes and parses a feed and
-// recognises RSS 1.0, RSS 2.0 or Atom in it.
+// the articles, and their extraction from a parsed tree, which recognises
+// RSS 1.0, RSS 2.0 or Atom in it. fetch/feed_builder.h builds one from a
+// location.
 //
 // Readers (display text, article menu, feed manager) address the members of
 // the channel and of each article by index through FeedArticle::Member. A
@@ -17,7 +18,6 @@
 namespace feedlet {
 
 class XmlNode;
-struct DownloadBuffer;
 
 // What a document was recognised as; stored as a 32-bit signed integer.
 enum FeedKind : int32_t {
@@ -115,14 +115,5 @@ struct FeedDocument {
 // recognised, or an RSS one has no channel; the document is then empty.
 // The tree is only read.
 bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time);
-
-// Fetches, decodes and parses the feed at location (a URL or a file path in
-// code page 932; null fails) and fills document as ExtractFeedDocument does.
-// False when the download fails (document left as it was) or no feed was
-// recognised (document empty).
-bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time);
-// The same for bytes already in memory (fuzzing, benchmarks): buffer holds
-// them as a download would and may be changed in place.
-bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time);
 
 }  // namespace feedlet

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "feed/feed_document.h"
+#include "fetch/feed_builder.h"
 #include "fetch/feed_crawler.h"
 
 namespace feedlet {
