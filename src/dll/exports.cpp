@@ -1,14 +1,19 @@
-// The eight exports the host calls, and the DLL entry point. Each export is a
-// thin __stdcall shim over the portable plugin functions; no exception may
-// cross this boundary, so each has a catch-all that maps to a safe result.
-// The names are exported undecorated by Feedlet.def alone (dllexport would
-// add the decorated Init@0 forms on 32-bit).
+// The DLL's composition root: the eight exports the host calls and the DLL
+// entry point, which installs the Windows user interface into the plugin
+// core. The only place that sees both the plugin core and the user
+// interface. Each export is a thin __stdcall shim over the portable plugin
+// functions; no exception may cross this boundary, so each has a catch-all
+// that maps to a safe result. The names are exported undecorated by
+// Feedlet.def alone (dllexport would add the decorated Init@0 forms on
+// 32-bit).
 #include <windows.h>
 
 #include <cstdint>
 
 #include "plugin/plugin.h"
 #include "plugin/plugin_info.h"
+#include "plugin/plugin_state.h"
+#include "ui/user_interface.h"
 
 using namespace feedlet;
 
@@ -72,6 +77,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         if (reason == DLL_PROCESS_ATTACH) {
             DisableThreadLibraryCalls(instance);
             PluginAttach(instance);
+            SetPluginUi(&ui::UserInterface());
         } else if (reason == DLL_PROCESS_DETACH) {
             // reserved is non-null when the process is exiting: the other
             // threads are already gone and must not be waited for.

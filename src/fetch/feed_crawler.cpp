@@ -63,6 +63,12 @@ void Lock(FeedCrawler* crawler) {
     if (crawler) crawler->mutex.Lock();
 }
 
+bool TryLock(FeedCrawler* crawler) {
+    if (!crawler) return false;
+    if (!crawler->mutex.IsCreated()) return true;
+    return crawler->mutex.TryLock();
+}
+
 void Unlock(FeedCrawler* crawler) {
     if (crawler) crawler->mutex.Unlock();
 }

@@ -51,6 +51,10 @@ bool IsBusy(FeedCrawler* crawler);
 // Starts a fetch on a worker thread unless one is running.
 void Start(FeedCrawler* crawler);
 void Lock(FeedCrawler* crawler);
+// Takes the lock only if that needs no waiting: false while a fetch holds
+// it. A crawler whose lock could not be created runs unguarded, so that
+// "takes" it at once.
+bool TryLock(FeedCrawler* crawler);
 void Unlock(FeedCrawler* crawler);
 // Waits for a running fetch, then releases the document, the location and the
 // lock. The owner frees the record afterwards.

@@ -1,0 +1,188 @@
+#include "ui/user_interface.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "ui/resource.h"
+
+namespace feedlet {
+namespace ui {
+
+namespace {
+
+// tray_icon exists from library load to unload.
+TrayIcon g_tray_icon;
+UiState g_state;
+
+void OpenWithShell(const wchar_t* link) { ShellExecuteW(nullptr, nullptr, link, nullptr, nullptr, SW_SHOW); }
+LinkOpener g_open_link = OpenWithShell;
+
+HINSTANCE Module() { return static_cast<HINSTANCE>(Plugin().module); }
+
+// Submenus whose crawler was busy are tried again shortly.
+void ArmRetryIfStale() {
+    UiState& s = g_state;
+    HWND window = s.message_window.load();
+    if (window && s.article_menu && s.article_menu->HasStale()) SetTimer(window, kRetryTimer, kRetryMilliseconds, nullptr);
+}
+
+void BuildArticleMenu() {
+    UiState& s = g_state;
+    if (!s.article_menu) s.article_menu = new ArticleMenu;
+    s.article_menu->BuildMenu(&Plugin().feeds, Plugin().menu_time_zone);
+    ArmRetryIfStale();
+}
+
+void DestroyArticleMenu() {
+    delete g_state.article_menu;
+    g_state.article_menu = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// The message window's messages.
+
+void OnTrayNotify(HWND window, LPARAM mouse_message) {
+    UiState& s = g_state;
+    // The popup's modal loop dispatches a second notification while the
+    // first is still being handled; that one returns at once.
+    if (s.busy) return;
+    s.busy = 1;
+    std::wstring link;
+    if (mouse_message == WM_RBUTTONUP && s.article_menu) {
+        UINT command = s.article_menu->ShowPopup(window);
+        if (command && s.article_menu) {
+            if (const char16_t* chosen = s.article_menu->OpenableLink(command))
+                link.assign(reinterpret_cast<const wchar_t*>(chosen));
+        }
+    }
+    s.busy = 0;
+    // Updates that came while the popup was open were only noted.
+    if (s.article_menu) s.article_menu->RetryStale(Plugin().menu_time_zone);
+    ArmRetryIfStale();
+    if (!link.empty()) g_open_link(link.c_str());
+}
+
+void OnFeedReplaced(FeedCrawler* crawler) {
+    UiState& s = g_state;
+    if (!s.article_menu) return;
+    // While the popup is open its entries stay as they are.
+    if (s.busy) {
+        s.article_menu->MarkStale(crawler);
+        return;
+    }
+    s.article_menu->RebuildFeedMenu(crawler, Plugin().menu_time_zone);
+    ArmRetryIfStale();
+}
+
+void OnRetryTimer(HWND window) {
+    UiState& s = g_state;
+    if (s.busy) return;
+    if (!s.article_menu || s.article_menu->RetryStale(Plugin().menu_time_zone)) KillTimer(window, kRetryTimer);
+}
+
+// ---------------------------------------------------------------------------
+// The plugin core's hooks.
+
+void UiInit() {
+    UiState& s = g_state;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    s.taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
+    HWND window = CreateDialogParamW(Module(), MAKEINTRESOURCEW(IDD_MESSAGE_WINDOW), nullptr, MessageWindowProc, 0);
+    s.message_window.store(window);
+    g_tray_icon.SetWindow(window);
+    g_tray_icon.SetTip(kTrayTip);
+    s.icon = static_cast<HICON>(LoadImageW(Module(), MAKEINTRESOURCEW(IDI_FEEDLET), IMAGE_ICON, 16, 16, LR_SHARED));
+    g_tray_icon.SetIcon(s.icon);
+    if (Plugin().options & 1) {
+        BuildArticleMenu();
+        g_tray_icon.Add();
+    }
+}
+
+void UiFreeIcon() {
+    // A shared icon belongs to the module's icon cache and is never
+    // destroyed by its user; dropping the handle is all.
+    g_state.icon = nullptr;
+    g_tray_icon.Remove();
+}
+
+void UiFreeWindows() {
+    UiState& s = g_state;
+    if (HWND window = s.message_window.exchange(nullptr)) DestroyWindow(window);
+    g_tray_icon.SetWindow(nullptr);
+    DestroyArticleMenu();
+}
+
+// A worker thread, with the crawler's lock held: only a post, never a send.
+void UiFeedUpdated(FeedCrawler* crawler) {
+    if (HWND window = g_state.message_window.load())
+        PostMessageW(window, kFeedUpdatedMessage, 0, reinterpret_cast<LPARAM>(crawler));
+}
+
+const PluginUi kUserInterface = {
+    UiInit,
+    UiFreeIcon,
+    UiFreeWindows,
+    UiFeedUpdated,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+const PluginUi& UserInterface() { return kUserInterface; }
+UiState& State() { return g_state; }
+TrayIcon& Tray() { return g_tray_icon; }
+
+void SetLinkOpener(LinkOpener opener) { g_open_link = opener ? opener : OpenWithShell; }
+
+INT_PTR CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    try {
+        UiState& s = g_state;
+        // The two registered messages have numbers known only at run time.
+        if (message != 0 && message == g_tray_icon.callback_message()) {
+            OnTrayNotify(window, lparam);
+        } else if (message != 0 && message == s.taskbar_created_message) {
+            // Explorer restarted with an empty notification area. An icon
+            // without a menu would do nothing, so it comes back only while
+            // the tray option is on.
+            if (s.article_menu) g_tray_icon.Add();
+        } else {
+            switch (message) {
+                case kFeedUpdatedMessage:
+                    OnFeedReplaced(reinterpret_cast<FeedCrawler*>(lparam));
+                    break;
+                case WM_TIMER:
+                    if (wparam == kRetryTimer) OnRetryTimer(window);
+                    break;
+                default:
+                    break;
+            }
+        }
+    } catch (...) {
+        // Nothing may leave a window procedure; the message is dropped.
+    }
+    return 0;
+}
+
+int ApplyTrayOption(bool was_on, const TimeZoneEntry* previous_zone, int dialog_result) {
+    bool on = (Plugin().options & 1) != 0;
+    if (on) {
+        if (was_on && previous_zone == Plugin().menu_time_zone) return dialog_result;
+        BuildArticleMenu();
+        return g_tray_icon.Add() ? 1 : 0;
+    }
+    if (!was_on) return dialog_result;
+    DestroyArticleMenu();
+    return g_tray_icon.Remove() ? 1 : 0;
+}
+
+void RebuildArticleMenu() {
+    if (g_state.article_menu) BuildArticleMenu();
+}
+
+}  // namespace ui
+}  // namespace feedlet
