@@ -70,10 +70,14 @@ void ArticleMenu::InsertChildren(MenuNode* node, HMENU menu) {
 }
 
 bool ArticleMenu::BuildMenu(const ItemList* feeds, const TimeZoneEntry* menu_zone) {
+    return BuildMenu(feeds, menu_zone, CurrentTime());
+}
+
+bool ArticleMenu::BuildMenu(const ItemList* feeds, const TimeZoneEntry* menu_zone, PluginTime now) {
     if (!feeds) return false;
     if (top_popup_) DestroyMenu(top_popup_);
     top_popup_ = nullptr;
-    model_.Build(*feeds, menu_zone, CurrentTime());
+    model_.Build(*feeds, menu_zone, now);
     top_popup_ = CreatePopupMenu();
     if (top_popup_) Insert(&model_.root(), top_popup_);
     return true;

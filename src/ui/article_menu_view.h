@@ -19,8 +19,10 @@ public:
     ArticleMenu& operator=(const ArticleMenu&) = delete;
 
     // Discards the old tree and top popup and builds both anew from feeds.
-    // False when no list is given.
+    // False when no list is given. Article dates are aged against now
+    // (CurrentTime() when not given).
     bool BuildMenu(const ItemList* feeds, const TimeZoneEntry* menu_zone);
+    bool BuildMenu(const ItemList* feeds, const TimeZoneEntry* menu_zone, PluginTime now);
     // Rebuilds the submenu of this feed in place (the crawler's document was
     // replaced); a feed whose fetch still holds its lock is tried again by
     // RetryStale. Returns what the model did.
