@@ -7,6 +7,8 @@
 //   qvhost [--plugin PATH] setting F S
 //   qvhost [--plugin PATH] [--wait SECONDS] exit       Init, wait, ExitProcess without Free
 //   qvhost [--plugin PATH] [--wait SECONDS] reload N   N times: load, Init, wait, Free, unload
+//   qvhost [--plugin PATH] [--wait SECONDS] shoot menu FILE.bmp
+//                                   Init, wait, open the tray menu as the shell would, capture it
 #include <windows.h>
 
 #include <fcntl.h>
@@ -14,10 +16,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "screen_capture.h"
 
 namespace {
 
@@ -224,9 +229,88 @@ int CommandReload(const std::string& path, double wait_seconds, int times) {
     return 0;
 }
 
+// Runs work on a thread of its own while this thread sits in a modal loop.
+class Watcher {
+public:
+    explicit Watcher(std::function<void()> work) : work_(std::move(work)) {
+        thread_ = CreateThread(nullptr, 0, Main, this, 0, nullptr);
+    }
+    ~Watcher() {
+        if (!thread_) return;
+        if (WaitForSingleObject(thread_, 15000) != WAIT_OBJECT_0) TerminateThread(thread_, 1);
+        CloseHandle(thread_);
+    }
+    Watcher(const Watcher&) = delete;
+    Watcher& operator=(const Watcher&) = delete;
+
+private:
+    static DWORD WINAPI Main(void* self) {
+        static_cast<Watcher*>(self)->work_();
+        return 0;
+    }
+    std::function<void()> work_;
+    HANDLE thread_ = nullptr;
+};
+
+BOOL CALLBACK VisitThreadWindow(HWND window, LPARAM raw) {
+    wchar_t name[64];
+    if (GetClassNameW(window, name, 64) && lstrcmpW(name, L"#32770") == 0 && !IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(raw) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The plugin's hidden message window: the one invisible dialog of this thread.
+HWND FindMessageWindow() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), VisitThreadWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Opens the tray menu the way the shell does (the icon's callback message
+// with a right-button release), opens the second feed's submenu, highlights
+// its first article and captures both menus with the icon beside them.
+int CommandShootMenu(const Plugin& plugin, double wait_seconds, const std::string& path) {
+    plugin.init();
+    PumpMessages(wait_seconds);
+    HWND window = FindMessageWindow();
+    if (!window) {
+        std::fprintf(stderr, "qvhost: the plugin has no message window\n");
+        plugin.free();
+        return 1;
+    }
+    SetCursorPos(24, 24);  // the menu opens at the cursor
+    bool captured = false;
+    {
+        Watcher watcher([&] {
+            HWND popup = qvhost::WaitForProcessWindow(L"#32768", nullptr, 5000);
+            if (!popup) return;
+            for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN}) {
+                PostMessageW(popup, WM_KEYDOWN, key, 0);
+                Sleep(200);
+            }
+            Sleep(500);  // let both menus paint
+            // From the screen's corner, where Wine's stand-in for the
+            // notification area shows the icon, to the menus' far edge.
+            RECT area = qvhost::WindowsBounds(L"#32768", 12);
+            area.left = area.top = 0;
+            captured = qvhost::CaptureScreen(area, path);
+            for (int i = 0; i < 3; ++i) {
+                PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+                Sleep(100);
+            }
+        });
+        SendMessageW(window, RegisterWindowMessageA("FEEDLET_NOTIFYICON_MESSAGE By Marlun"), 0, WM_RBUTTONUP);
+    }
+    plugin.free();
+    if (!captured) std::fprintf(stderr, "qvhost: the menu did not appear or could not be captured\n");
+    return captured ? 0 : 1;
+}
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|exit|reload N\n");
+                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|exit|reload N|shoot menu FILE\n");
     return 2;
 }
 
@@ -264,6 +348,8 @@ int main(int argc, char** argv) {
         rc = CommandPrint(plugin, wait_seconds);
     } else if (command == "exit") {
         rc = CommandExit(plugin, wait_seconds);
+    } else if (command == "shoot" && i + 2 < argc && std::string(argv[i + 1]) == "menu") {
+        rc = CommandShootMenu(plugin, wait_seconds, argv[i + 2]);
     } else if (command == "setting" && i + 2 < argc) {
         plugin.init();
         std::printf("%d\n", plugin.show_setting(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]), nullptr));
