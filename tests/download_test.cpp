@@ -25,7 +25,7 @@ namespace {
 using Reply = TestHttpServer::Reply;
 
 // Short limits so a stalled server costs a second, not half a minute.
-constexpr platform::HttpLimits kQuickLimits{1000, 4096};
+constexpr platform::HttpLimits kQuickLimits{1000, 10000, 4096, 64 << 10, 4};
 
 std::string Contents(const DownloadBuffer& buffer) {
     return buffer.data ? std::string(reinterpret_cast<const char*>(buffer.data), buffer.length) : std::string();
