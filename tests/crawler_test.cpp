@@ -9,7 +9,9 @@
 #include "core/item_list.h"
 #include "feed/feed_document.h"
 #include "fetch/feed_crawler.h"
+#include "fetch/download.h"
 #include "fetch/schedule.h"
+#include "http_test_server.h"
 #include "platform/platform.h"
 #include "test_util.h"
 
@@ -146,6 +148,55 @@ TEST_F(CrawlerTest, DestroyDuringPendingWorkersNeverLeavesOneBehind) {
     }
     CrawlerWorkers().WaitIdle(UINT32_MAX);
     EXPECT_LE(g_updates.load(), 40);
+}
+
+// Waits at most timeout_ms for the crawler's workers; false if one still runs.
+bool WorkersFinishWithin(FeedCrawler* crawler, uint32_t timeout_ms) {
+    uint32_t start = platform::TickCount();
+    while (crawler->workers.load() != 0) {
+        if (platform::TickCount() - start > timeout_ms) return false;
+        platform::SleepMilliseconds(1);
+    }
+    return true;
+}
+
+// Puts the fetch limits back at scope end.
+class FetchLimitsFor {
+public:
+    explicit FetchLimitsFor(const platform::HttpLimits& limits) : saved_(FetchLimits()) { SetFetchLimits(limits); }
+    ~FetchLimitsFor() { SetFetchLimits(saved_); }
+private:
+    platform::HttpLimits saved_;
+};
+
+// A feed server that starts trickling its head holds the crawler's lock only
+// until the deadline; then the fetch fails, the last good document stays
+// and nobody is notified.
+TEST_F(CrawlerTest, ATricklingServerKeepsTheOldDocumentAndLetsGoAtTheDeadline) {
+    platform::HttpLimits limits = platform::kDefaultHttpLimits;
+    limits.timeout_ms = 10000;
+    limits.deadline_ms = 2000;
+    FetchLimitsFor quick(limits);
+    TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    server.Route("/feed", TestHttpServer::Body(200, Feed("Old")));
+    auto* crawler = new FeedCrawler;
+    feeds.Append(crawler);
+    Configure(crawler, server.Url("/feed").c_str(), 300, 0);
+    crawler->notify = CountUpdate;
+    Start(crawler);
+    ASSERT_TRUE(WorkersFinishWithin(crawler, 20000)) << "the first fetch did not end";
+    ASSERT_NE(crawler->document, nullptr);
+
+    // A header line every 250 ms for 100 s: only the deadline can end it.
+    server.Route("/feed", TestHttpServer::TrickleHeaders(400, 250));
+    Start(crawler);
+    ASSERT_TRUE(WorkersFinishWithin(crawler, 20000)) << "the trickling fetch still holds the crawler";
+    EXPECT_EQ(server.WaitForTrickleEnd("/feed", 5000), TestHttpServer::TrickleEnd::kClientLeft);
+    EXPECT_FALSE(IsBusy(crawler));
+    ASSERT_NE(crawler->document, nullptr);
+    EXPECT_EQ(std::u16string(crawler->document->channel.WideText(kMemberTitle)), u"Old");
+    EXPECT_EQ(g_updates.load(), 1);
 }
 
 struct ScheduleRun {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +27,7 @@ namespace {
 using Reply = TestHttpServer::Reply;
 
 // Short limits so a stalled server costs a second, not half a minute.
-constexpr platform::HttpLimits kQuickLimits{1000, 4096};
+constexpr platform::HttpLimits kQuickLimits{1000, 10000, 4096, 64 << 10, 4};
 
 std::string Contents(const DownloadBuffer& buffer) {
     return buffer.data ? std::string(reinterpret_cast<const char*>(buffer.data), buffer.length) : std::string();
@@ -239,6 +241,140 @@ TEST_F(DownloadHttpTest, StallMidBodyKeepsWhatArrived) {
     ASSERT_TRUE(FetchHttp(buffer, server_.Url("/half").c_str(), kQuickLimits));
     ExpectTerminated(buffer);
     EXPECT_EQ(Contents(buffer), sent);
+}
+
+// A server that keeps every unit well inside the time-out: only the
+// deadline, or a limit on the head, can end the fetch. Interim responses are
+// not counted unless a test asks.
+constexpr uint32_t kTrickleMs = 250;
+platform::HttpLimits TrickleLimits(uint32_t deadline_ms, uint32_t max_interim = 100000) {
+    return platform::HttpLimits{10000, deadline_ms, 4096, 64 << 10, max_interim};
+}
+
+struct FetchRun {
+    FetchRun(std::string path, std::string address, const platform::HttpLimits& with)
+        : name(std::move(path)), url(std::move(address)), limits(with) {}
+    std::string name;
+    std::string url;
+    platform::HttpLimits limits;
+    bool ok = false;
+    std::string body;
+};
+
+// Runs the fetches at once, one thread each, and waits at most wait_ms for
+// all of them. A fetch still running then is a failure; the server is
+// stopped so that it lets go, and the threads are joined either way.
+void FetchAllWithin(TestHttpServer& server, std::vector<FetchRun>& runs, uint32_t wait_ms) {
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t finished = 0;
+    std::vector<std::thread> threads;
+    for (FetchRun& run : runs) {
+        threads.emplace_back([&run, &lock, &changed, &finished] {
+            DownloadBuffer buffer;
+            bool ok = FetchHttp(buffer, run.url.c_str(), run.limits);
+            std::lock_guard<std::mutex> hold(lock);
+            run.ok = ok;
+            run.body = Contents(buffer);
+            ++finished;
+            changed.notify_all();
+        });
+    }
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        if (!changed.wait_for(hold, std::chrono::milliseconds(wait_ms), [&] { return finished == runs.size(); })) {
+            ADD_FAILURE() << runs.size() - finished << " fetches still running after " << wait_ms << " ms";
+            hold.unlock();
+            server.Stop();
+        }
+    }
+    for (std::thread& t : threads) t.join();
+}
+
+// Trickles that would go on for a hundred seconds end at the deadline, and
+// the server sees the client hang up while it still had units to send. A
+// head that never completes fails; a body that had begun keeps what arrived.
+TEST_F(DownloadHttpTest, ThreadsTricklesEndAtTheDeadline) {
+    using End = TestHttpServer::TrickleEnd;
+    server_.Route("/body", TestHttpServer::TrickleBody(400, kTrickleMs));
+    server_.Route("/headers", TestHttpServer::TrickleHeaders(400, kTrickleMs));
+    server_.Route("/continue", TestHttpServer::EndlessContinue(400, kTrickleMs));
+    // Each hop alone takes 1.25 s, well inside the deadline; together they
+    // do not.
+    server_.Route("/hop1", TestHttpServer::TrickleHeaders(6, kTrickleMs, "/hop2"));
+    server_.Route("/hop2", TestHttpServer::TrickleHeaders(6, kTrickleMs));
+    std::vector<FetchRun> runs;
+    for (const char* path : {"/body", "/headers", "/continue", "/hop1"})
+        runs.emplace_back(path, server_.Url(path), TrickleLimits(2000));
+    FetchAllWithin(server_, runs, 20000);
+
+    for (const FetchRun& run : runs) {
+        SCOPED_TRACE(run.name);
+        EXPECT_EQ(run.ok, run.name == "/body");
+        std::string trickled = run.name == "/hop1" ? "/hop2" : run.name;
+        EXPECT_EQ(server_.WaitForTrickleEnd(trickled, 5000), End::kClientLeft);
+    }
+    EXPECT_EQ(server_.WaitForTrickleEnd("/hop1", 0), End::kCompleted);
+    const std::string& body = runs[0].body;
+    EXPECT_FALSE(body.empty());
+    EXPECT_LE(body.size(), server_.TrickleSent("/body"));
+    for (size_t i = 0; i < body.size(); ++i) ASSERT_EQ(body[i], TestHttpServer::StreamByte(i)) << i;
+}
+
+// Floods of head bytes fail long before a distant deadline, whether they
+// come as many header lines or as one line without end. libcurl also counts
+// interim responses; WinINet answers them itself and never shows them, so
+// there only the deadline ends them (above).
+TEST_F(DownloadHttpTest, ThreadsHeadFloodsFailAtTheirLimit) {
+    using End = TestHttpServer::TrickleEnd;
+    const size_t flood = size_t{1} << 30;
+    server_.Route("/lines", TestHttpServer::HeaderFlood(flood, 64));
+    server_.Route("/one-line", TestHttpServer::HeaderFlood(flood, flood));
+    std::vector<FetchRun> runs;
+    runs.emplace_back("/lines", server_.Url("/lines"), TrickleLimits(60000));
+    runs.emplace_back("/one-line", server_.Url("/one-line"), TrickleLimits(60000));
+#ifndef _WIN32
+    server_.Route("/continue", TestHttpServer::EndlessContinue(400, 20));
+    runs.emplace_back("/continue", server_.Url("/continue"), TrickleLimits(60000, 4));
+#endif
+    FetchAllWithin(server_, runs, 20000);
+    for (const FetchRun& run : runs) {
+        SCOPED_TRACE(run.name);
+        EXPECT_FALSE(run.ok);
+        EXPECT_EQ(server_.WaitForTrickleEnd(run.name, 5000), End::kClientLeft);
+    }
+}
+
+// Heads inside the limits are read as usual. libcurl holds them to the byte
+// and the count; WinINet cannot see either while it reads a head, so a head
+// just beyond them still passes there.
+TEST_F(DownloadHttpTest, HeadsInsideTheLimitsPass) {
+    const platform::HttpLimits limits = TrickleLimits(10000, 4);
+    const size_t inside = limits.max_header_bytes - 200;  // room for the status line and the rest
+#ifdef _WIN32
+    const bool exact = false;
+#else
+    const bool exact = true;
+#endif
+    struct Row {
+        const char* path;
+        Reply reply;
+        bool ok;
+    } rows[] = {
+        {"/near-limit", TestHttpServer::HeaderFlood(inside, 64), true},
+        {"/over-limit", TestHttpServer::HeaderFlood(limits.max_header_bytes + 1, 64), !exact},
+        {"/few-interim", TestHttpServer::EndlessContinue(limits.max_interim_responses, 10), true},
+        {"/many-interim", TestHttpServer::EndlessContinue(limits.max_interim_responses + 1, 10), !exact},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        server_.Route(row.path, row.reply);
+        DownloadBuffer buffer;
+        EXPECT_EQ(FetchHttp(buffer, server_.Url(row.path).c_str(), limits), row.ok);
+        if (row.ok) {
+            EXPECT_EQ(Contents(buffer), "<rss/>");
+        }
+    }
 }
 
 TEST_F(DownloadHttpTest, BodiesAboveTheLimitFail) {

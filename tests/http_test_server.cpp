@@ -15,8 +15,15 @@ using NativeSocket = SOCKET;
 constexpr int kSendFlags = 0;
 static void CloseSocket(NativeSocket s) { closesocket(s); }
 static void ShutdownWrite(NativeSocket s) { shutdown(s, SD_SEND); }
+static void SetNonBlocking(NativeSocket s) {
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+static bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 #else
 #include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -25,6 +32,8 @@ using NativeSocket = int;
 constexpr int kSendFlags = MSG_NOSIGNAL;  // a client that hung up must not kill the tests
 static void CloseSocket(NativeSocket s) { close(s); }
 static void ShutdownWrite(NativeSocket s) { shutdown(s, SHUT_WR); }
+static void SetNonBlocking(NativeSocket s) { fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK); }
+static bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 #endif
 
 namespace feedlet {
@@ -42,6 +51,16 @@ bool Readable(NativeSocket s, int timeout_ms) {
     timeval tv{0, timeout_ms * 1000};
     return select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &tv) > 0;
 }
+
+bool Writable(NativeSocket s, int timeout_ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval tv{0, timeout_ms * 1000};
+    return select(static_cast<int>(s) + 1, nullptr, &set, nullptr, &tv) > 0;
+}
+
+using Clock = std::chrono::steady_clock;
 
 const char* Reason(int status) {
     switch (status) {
@@ -130,6 +149,42 @@ TestHttpServer::Reply TestHttpServer::Stream(size_t length) {
     return r;
 }
 
+TestHttpServer::Reply TestHttpServer::TrickleBody(size_t bytes, uint32_t interval_ms) {
+    Reply r;
+    r.kind = Reply::Kind::kTrickleBody;
+    r.count = bytes;
+    r.interval_ms = interval_ms;
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::TrickleHeaders(size_t lines, uint32_t interval_ms, std::string location) {
+    Reply r;
+    r.kind = Reply::Kind::kTrickleHeaders;
+    r.count = lines;
+    r.interval_ms = interval_ms;
+    r.location = std::move(location);
+    r.body = "<rss/>";
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::EndlessContinue(size_t responses, uint32_t interval_ms) {
+    Reply r;
+    r.kind = Reply::Kind::kEndlessContinue;
+    r.count = responses;
+    r.interval_ms = interval_ms;
+    r.body = "<rss/>";
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::HeaderFlood(size_t bytes, size_t line_length) {
+    Reply r;
+    r.kind = Reply::Kind::kHeaderFlood;
+    r.count = bytes;
+    r.line_length = line_length < 24 ? 24 : line_length;
+    r.body = "<rss/>";
+    return r;
+}
+
 bool TestHttpServer::Start() {
     BypassProxyForLoopback();
 #ifdef _WIN32
@@ -197,6 +252,31 @@ std::string TestHttpServer::LastRequest(const std::string& path) const {
     return it == requests_.end() ? std::string() : it->second;
 }
 
+TestHttpServer::TrickleEnd TestHttpServer::WaitForTrickleEnd(const std::string& path, uint32_t timeout_ms) const {
+    std::unique_lock<std::mutex> hold(mutex_);
+    auto ended = [&] {
+        auto it = trickles_.find(path);
+        return it != trickles_.end() && it->second.end != TrickleEnd::kRunning;
+    };
+    trickle_changed_.wait_for(hold, std::chrono::milliseconds(timeout_ms), ended);
+    auto it = trickles_.find(path);
+    return it == trickles_.end() ? TrickleEnd::kNotAsked : it->second.end;
+}
+
+size_t TestHttpServer::TrickleSent(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = trickles_.find(path);
+    return it == trickles_.end() ? 0 : it->second.sent;
+}
+
+void TestHttpServer::NoteTrickle(const std::string& path, TrickleEnd end, size_t sent) {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        trickles_[path] = TrickleState{end, sent};
+    }
+    trickle_changed_.notify_all();
+}
+
 void TestHttpServer::AcceptLoop() {
     NativeSocket listener = Native(listener_);
     while (!stopping_) {
@@ -222,6 +302,107 @@ bool TestHttpServer::SendAll(uintptr_t connection, const char* bytes, size_t len
         length -= static_cast<size_t>(sent);
     }
     return length == 0;
+}
+
+bool TestHttpServer::PauseUnlessClientLeaves(uintptr_t connection, uint32_t interval_ms) {
+    NativeSocket s = Native(connection);
+    auto until = Clock::now() + std::chrono::milliseconds(interval_ms);
+    char scratch[512];
+    while (!stopping_) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0) return true;
+        // A client that hangs up (or resets) makes the socket readable with
+        // nothing, or an error, to read.
+        if (Readable(s, static_cast<int>(left < 20 ? left : 20)) && recv(s, scratch, sizeof scratch, 0) <= 0)
+            return false;
+    }
+    return false;
+}
+
+void TestHttpServer::Trickle(uintptr_t connection, const std::string& path, const Reply& reply) {
+    const std::string no_store = "Cache-Control: no-store\r\n";
+    std::string start;
+    if (reply.kind == Reply::Kind::kTrickleBody)
+        start = Head(200, no_store + LengthField(reply.count));
+    else if (reply.kind == Reply::Kind::kTrickleHeaders)
+        start = reply.location.empty() ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 302 Found\r\n";
+    NoteTrickle(path, TrickleEnd::kRunning, 0);
+    if (!start.empty() && !SendAll(connection, start.data(), start.size())) {
+        NoteTrickle(path, TrickleEnd::kClientLeft, 0);
+        return;
+    }
+    for (size_t i = 0; i < reply.count; ++i) {
+        std::string unit;
+        switch (reply.kind) {
+            case Reply::Kind::kTrickleBody: unit = std::string(1, StreamByte(i)); break;
+            case Reply::Kind::kTrickleHeaders: unit = "X-Trickle-" + std::to_string(i) + ": " + std::to_string(i) + "\r\n"; break;
+            default: unit = "HTTP/1.1 100 Continue\r\n\r\n"; break;
+        }
+        if ((i > 0 && !PauseUnlessClientLeaves(connection, reply.interval_ms)) ||
+            !SendAll(connection, unit.data(), unit.size())) {
+            NoteTrickle(path, TrickleEnd::kClientLeft, i);
+            return;
+        }
+    }
+    std::string end;
+    if (reply.kind == Reply::Kind::kTrickleHeaders && !reply.location.empty())
+        end = "Location: " + reply.location + "\r\n" + LengthField(0) + "Connection: close\r\n\r\n";
+    else if (reply.kind == Reply::Kind::kTrickleHeaders)
+        end = no_store + LengthField(reply.body.size()) + "Connection: close\r\n\r\n" + reply.body;
+    else if (reply.kind == Reply::Kind::kEndlessContinue)
+        end = Head(200, no_store + LengthField(reply.body.size())) + reply.body;
+    bool finished = SendAll(connection, end.data(), end.size());
+    NoteTrickle(path, finished ? TrickleEnd::kCompleted : TrickleEnd::kClientLeft, reply.count);
+}
+
+// Sends as fast as the client reads, without ever blocking for long, so
+// that a client which stops reading cannot hold up Stop().
+void TestHttpServer::Flood(uintptr_t connection, const std::string& path, const Reply& reply) {
+    NativeSocket s = Native(connection);
+    SetNonBlocking(s);
+    auto send_polled = [&](const char* bytes, size_t length) {
+        while (length > 0) {
+            if (stopping_) return false;
+            if (!Writable(s, 20)) continue;
+            int chunk = static_cast<int>(length > 16384 ? 16384 : length);
+            int sent = static_cast<int>(send(s, bytes, chunk, kSendFlags));
+            if (sent < 0 && WouldBlock()) continue;
+            if (sent <= 0) return false;
+            bytes += sent;
+            length -= static_cast<size_t>(sent);
+        }
+        return true;
+    };
+    NoteTrickle(path, TrickleEnd::kRunning, 0);
+    std::string block = "HTTP/1.1 200 OK\r\n";
+    bool one_line = reply.line_length >= reply.count;
+    if (one_line) block += "X-Flood: ";
+    size_t sent = 0;
+    for (size_t line = 0; sent < reply.count;) {
+        // About 64 KiB of header lines (or of one line's value) per send.
+        while (block.size() < 65536 && sent + block.size() < reply.count) {
+            if (one_line) {
+                block.append(65536 - block.size(), 'v');
+                continue;
+            }
+            char name[32];
+            std::snprintf(name, sizeof name, "X-Flood-%08zu: ", line++);
+            std::string text = name;
+            text.append(reply.line_length - text.size() - 2, 'v');
+            block += text + "\r\n";
+        }
+        if (sent + block.size() > reply.count) block.resize(reply.count - sent);
+        if (!send_polled(block.data(), block.size())) {
+            NoteTrickle(path, TrickleEnd::kClientLeft, sent);
+            return;
+        }
+        sent += block.size();
+        block.clear();
+    }
+    std::string end = (one_line ? "\r\n" : "") + std::string("Cache-Control: no-store\r\n") +
+                      LengthField(reply.body.size()) + "Connection: close\r\n\r\n" + reply.body;
+    bool finished = send_polled(end.data(), end.size());
+    NoteTrickle(path, finished ? TrickleEnd::kCompleted : TrickleEnd::kClientLeft, sent);
 }
 
 // Holds the connection open and silent until the client closes it (or the
@@ -301,6 +482,14 @@ void TestHttpServer::Serve(uintptr_t connection) {
             SendAll(connection, out.data(), out.size());
             break;
         }
+        case Reply::Kind::kTrickleBody:
+        case Reply::Kind::kTrickleHeaders:
+        case Reply::Kind::kEndlessContinue:
+            Trickle(connection, path, reply);
+            break;
+        case Reply::Kind::kHeaderFlood:
+            Flood(connection, path, reply);
+            break;
         case Reply::Kind::kStream: {
             std::string head = Head(200, no_store + LengthField(reply.announced));
             if (!SendAll(connection, head.data(), head.size())) break;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -38,9 +39,25 @@ bool ReadLocalFile(DownloadBuffer& buffer, const char* path) {
     return true;
 }
 
-bool FetchHttp(DownloadBuffer& buffer, const char* url) {
-    return FetchHttp(buffer, url, platform::kDefaultHttpLimits);
+namespace {
+
+// Crawler threads read the limits while a test may be setting them.
+std::mutex limits_lock;
+platform::HttpLimits fetch_limits = platform::kDefaultHttpLimits;
+
+}  // namespace
+
+platform::HttpLimits FetchLimits() {
+    std::lock_guard<std::mutex> hold(limits_lock);
+    return fetch_limits;
 }
+
+void SetFetchLimits(const platform::HttpLimits& limits) {
+    std::lock_guard<std::mutex> hold(limits_lock);
+    fetch_limits = limits;
+}
+
+bool FetchHttp(DownloadBuffer& buffer, const char* url) { return FetchHttp(buffer, url, FetchLimits()); }
 
 bool FetchHttp(DownloadBuffer& buffer, const char* url, const platform::HttpLimits& limits) {
     buffer.Clear();

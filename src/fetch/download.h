@@ -47,12 +47,21 @@ bool FetchLocation(DownloadBuffer& buffer, const char* location);
 // unreadable or larger than kMaxDocumentBytes.
 bool ReadLocalFile(DownloadBuffer& buffer, const char* path);
 // The whole response body, whatever the status code; a transfer that breaks
-// off keeps what arrived. Fails when no response comes (bad URL, no
-// connection, a server that stays silent past the time-out), when the body
-// is larger than kMaxDocumentBytes, or when memory runs out. Even an empty
-// body leaves data non-null.
+// off, stalls or reaches the fetch's deadline once the body has begun keeps
+// what arrived. Fails when no complete response head comes (bad URL, no
+// connection, a server that stays silent past the time-out or trickles past
+// the deadline, a head beyond its limits), when the body is larger than
+// kMaxDocumentBytes, or when memory runs out. Even an empty body leaves data
+// non-null. Uses FetchLimits().
 bool FetchHttp(DownloadBuffer& buffer, const char* url);
-// The same with other time-outs and size limit (tests).
+// The same with other limits.
 bool FetchHttp(DownloadBuffer& buffer, const char* url, const platform::HttpLimits& limits);
+
+// The limits every fetch of a location uses: platform::kDefaultHttpLimits
+// unless SetFetchLimits chose others. Tests shorten the time-outs and the
+// deadline this way so that a crawler meets a misbehaving server in seconds;
+// the plugin never changes them.
+platform::HttpLimits FetchLimits();
+void SetFetchLimits(const platform::HttpLimits& limits);
 
 }  // namespace feedlet

@@ -29,9 +29,14 @@ struct Transfer {
     bool final_response = false;  // the headers of the response we read are complete
     Clock::duration idle_limit;
     Clock::time_point last_activity = Clock::now();
+    size_t header_bytes_left;     // of every head together
+    uint32_t interim_left;        // 1xx responses still allowed
 
-    Transfer(size_t max_bytes, size_t padding, uint32_t timeout_ms)
-        : body(max_bytes, padding), idle_limit(std::chrono::milliseconds(timeout_ms)) {}
+    explicit Transfer(const HttpLimits& limits, size_t padding)
+        : body(limits.max_body_bytes, padding),
+          idle_limit(std::chrono::milliseconds(limits.timeout_ms)),
+          header_bytes_left(limits.max_header_bytes),
+          interim_left(limits.max_interim_responses) {}
 };
 
 bool StartsWithNoCase(const char* text, size_t length, const char* prefix) {
@@ -49,13 +54,27 @@ bool IsFollowedRedirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// Returning anything but length makes libcurl abort the transfer.
 size_t OnHeader(char* line, size_t size, size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     size_t length = size * count;
     transfer->last_activity = Clock::now();
+    // A flood of header lines, or of interim responses, fails at the limit
+    // instead of running (and filling memory) until the deadline. libcurl
+    // itself refuses a single line longer than CURL_MAX_HTTP_HEADER before
+    // it gets here.
+    if (length > transfer->header_bytes_left) {
+        transfer->abort_reason = HttpStatus::kFailed;
+        return 0;
+    }
+    transfer->header_bytes_left -= length;
     if (StartsWithNoCase(line, length, "http/")) {
         const char* space = static_cast<const char*>(std::memchr(line, ' ', length));
         transfer->status = space ? std::strtol(space + 1, nullptr, 10) : 0;
+        if (transfer->status >= 100 && transfer->status < 200 && transfer->interim_left-- == 0) {
+            transfer->abort_reason = HttpStatus::kFailed;
+            return 0;
+        }
         transfer->location = false;
         transfer->final_response = false;
     } else if (StartsWithNoCase(line, length, "location:")) {
@@ -104,7 +123,7 @@ HttpStatus HttpGet(const char* url, const HttpLimits& limits, size_t padding,
     CURL* curl = curl_easy_init();
     if (!curl) return HttpStatus::kFailed;
 
-    Transfer transfer(limits.max_body_bytes, padding, limits.timeout_ms);
+    Transfer transfer(limits, padding);
 
     curl_easy_setopt(curl, CURLOPT_URL, url);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kHttpAgent);
@@ -116,6 +135,8 @@ HttpStatus HttpGet(const char* url, const HttpLimits& limits, size_t padding,
     // Several crawler threads fetch at once: no signals for time-outs.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.timeout_ms));
+    // The whole transfer, redirects included (0 would mean none at all).
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.deadline_ms ? limits.deadline_ms : 1));
     // libcurl's low-speed check averages over seconds of history, so a
     // stall after a burst would go unnoticed for longer: time silence instead.
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -135,8 +156,9 @@ HttpStatus HttpGet(const char* url, const HttpLimits& limits, size_t padding,
 
     if (transfer.abort_reason != HttpStatus::kOk) return transfer.abort_reason;
     if (rc == CURLE_FILESIZE_EXCEEDED) return HttpStatus::kTooLarge;
-    // A body that breaks off or stalls keeps what arrived, as WinINet's
-    // reads simply end; failing before the final response is a failure.
+    // A body that breaks off, stalls or reaches the deadline keeps what
+    // arrived, as WinINet's reads simply end; failing before the final
+    // response is a failure.
     if (rc != CURLE_OK && !transfer.final_response) return HttpStatus::kFailed;
     return transfer.body.Release(data, length);
 }
