@@ -1,0 +1,22 @@
+// The update intervals the dialogs offer: the feed manager's interval list
+// and the display setting dialog's period list are filled from this one
+// table, in this order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace feedlet {
+
+struct IntervalChoice {
+    const char* text;  // code page 932
+    uint32_t seconds;
+};
+
+extern const IntervalChoice kIntervalTable[];
+constexpr size_t kIntervalCount = 9;
+
+// The table row with these seconds, or -1 when none has them.
+int IntervalIndex(uint32_t seconds);
+
+}  // namespace feedlet
