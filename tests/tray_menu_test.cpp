@@ -237,9 +237,12 @@ TEST_F(TrayMenuTest, TheRightButtonOpensThePopupAndTheChosenLinkIsOpened) {
     Register({{"f", feed}});
     Options(1);
     StartPlugin();
+    ASSERT_EQ(FeedLines(0).size(), 4u) << "the start-up fetch never reached the menu";
 
     HMENU shown = nullptr;
     bool found = false;
+    bool walked = false;
+    bool open_before_return = false;
     Watcher watcher([&] {
         HWND popup = WaitForWindow(L"#32768", nullptr, kWait);
         if (!popup) return;
@@ -247,18 +250,16 @@ TEST_F(TrayMenuTest, TheRightButtonOpensThePopupAndTheChosenLinkIsOpened) {
         shown = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
         // Down to the feed, into its submenu (the home page), down past the
         // separator to the first article, and choose it.
-        for (WPARAM key : {VK_DOWN, VK_RIGHT, VK_DOWN}) {
-            PostMessageW(popup, WM_KEYDOWN, key, 0);
-            Sleep(150);
-        }
-        HWND sub = nullptr;
-        WaitUntil([&] { return CountProcessWindows(L"#32768") == 2; }, kWait);
-        sub = FindProcessWindow(L"#32768");
-        PostMessageW(sub ? sub : popup, WM_KEYDOWN, VK_RETURN, 0);
+        HMENU feed_menu = GetSubMenu(shown, 0);
+        walked = WalkPopup(popup, {{VK_DOWN, shown, 0}, {VK_RIGHT, feed_menu, 0}, {VK_DOWN, feed_menu, 2}}, kWait);
+        open_before_return = IsWindowVisible(popup) != FALSE;
+        PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
     });
     Click(WM_RBUTTONUP);
     ASSERT_TRUE(watcher.Join(kWait));
     ASSERT_TRUE(found) << "no popup menu appeared";
+    EXPECT_TRUE(walked) << "the keyboard did not move through the menu";
+    EXPECT_TRUE(open_before_return);
     EXPECT_EQ(shown, Top());
     ASSERT_EQ(g_opened.size(), 1u);
     EXPECT_EQ(Utf8(g_opened[0]), "http://example.com/first");
@@ -439,24 +440,25 @@ TEST_F(TrayMenuTest, AChosenLinkReachesTheBrowser) {
     const char* browser = FEEDLET_RECORD_BROWSER;
     RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browser),
                    static_cast<DWORD>(std::strlen(browser) + 1));
-    ui::SetLinkOpener(nullptr);  // the real ShellExecuteW
+    ui::SetLinkOpener(nullptr);  // the plugin's own opener: ShellExecuteW
 
     std::string feed = FeedFile("f.xml", Rss("<title>T</title><link>https://example.com/home?a=1&amp;b=2</link>", ""));
     Register({{"f", feed}});
     Options(1);
     StartPlugin();
+    ASSERT_EQ(FeedLines(0).size(), 1u) << "the start-up fetch never reached the menu";
+    bool walked = false;
     Watcher watcher([&] {
         HWND popup = WaitForWindow(L"#32768", nullptr, kWait);
         if (!popup) return;
-        for (WPARAM key_code : {VK_DOWN, VK_RIGHT}) {
-            PostMessageW(popup, WM_KEYDOWN, key_code, 0);
-            Sleep(150);
-        }
-        WaitUntil([&] { return CountProcessWindows(L"#32768") == 2; }, kWait);
-        PostMessageW(FindProcessWindow(L"#32768"), WM_KEYDOWN, VK_RETURN, 0);
+        HMENU shown = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+        HMENU feed_menu = GetSubMenu(shown, 0);
+        walked = WalkPopup(popup, {{VK_DOWN, shown, 0}, {VK_RIGHT, feed_menu, 0}}, kWait);
+        PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
     });
     Click(WM_RBUTTONUP);
     EXPECT_TRUE(watcher.Join(kWait));
+    EXPECT_TRUE(walked) << "the keyboard did not move through the menu";
     bool recorded = WaitUntil([&] { return ReadFile(log).find("https://example.com/home?a=1&b=2") != std::string::npos; },
                               20000);
     RegDeleteValueA(key, "Browsers");

@@ -126,6 +126,23 @@ std::vector<std::string> MenuLines(HMENU menu) {
     return lines;
 }
 
+bool WaitForHighlight(HMENU menu, int position, DWORD timeout_ms) {
+    return WaitUntil(
+        [&] {
+            UINT state = GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION);
+            return state != static_cast<UINT>(-1) && (state & MF_HILITE) != 0;  // -1: no such entry
+        },
+        timeout_ms);
+}
+
+bool WalkPopup(HWND popup, const std::vector<MenuKey>& keys, DWORD timeout_ms) {
+    for (const MenuKey& step : keys) {
+        PostMessageW(popup, WM_KEYDOWN, step.key, 0);
+        if (step.menu && !WaitForHighlight(step.menu, step.position, timeout_ms)) return false;
+    }
+    return true;
+}
+
 Watcher::Watcher(std::function<void()> work) : work_(std::move(work)) {
     thread_ = CreateThread(nullptr, 0, Main, this, 0, nullptr);
 }

@@ -42,6 +42,20 @@ std::string WindowText(HWND window);
 // or "----".
 std::vector<std::string> MenuLines(HMENU menu);
 
+// Waits (polling, for watcher threads) until the entry at position of menu
+// is highlighted, as the open popup's keyboard handling shows it.
+bool WaitForHighlight(HMENU menu, int position, DWORD timeout_ms);
+// Walks an open popup menu with the keyboard: key presses posted to the
+// popup window, each followed by a wait for its effect (the highlighted
+// entry of the given menu), so nothing depends on how fast the menu loop
+// runs. Returns false when an effect did not show within timeout_ms.
+struct MenuKey {
+    WPARAM key;
+    HMENU menu;    // whose entry must then be highlighted (null: no check)
+    int position;
+};
+bool WalkPopup(HWND popup, const std::vector<MenuKey>& keys, DWORD timeout_ms);
+
 // Runs a function on its own thread, for acting on windows while this
 // thread is in a modal loop. Join waits (pumping this thread's messages) at
 // most timeout_ms; false when the function did not finish.
