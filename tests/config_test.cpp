@@ -13,9 +13,11 @@ using namespace feedlet;
 
 namespace {
 
-const std::string kTokyo = "\x93\x8C\x8B\x9E";             // 東京
-const std::string kSetting001 = "\x90\xDD\x92\xE8" "001";   // 設定001
-const std::string kSetting002 = "\x90\xDD\x92\xE8" "002";
+// The defaults' code page 932 bytes, made from UTF-16 here rather than
+// copied from the code.
+const std::string kTokyo = Cp932(u"東京");
+const std::string kSetting001 = Cp932(u"設定001");
+const std::string kSetting002 = Cp932(u"設定002");
 
 // A host folder with the plugin folder inside it, as the host lays it out.
 class ConfigTest : public ::testing::Test {

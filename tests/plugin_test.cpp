@@ -56,15 +56,15 @@ TEST_F(PluginTest, InitPublishesTheCountsAndNamesTheSettings) {
     EXPECT_EQ(FunctionInfo(2)->setting_count, 2);
 
     EXPECT_EQ(Name(1, 1), "Headline");
-    EXPECT_EQ(Name(1, 2), "\x90\xDD\x92\xE8" "002");
+    EXPECT_EQ(Name(1, 2), Cp932(u"設定002"));
     EXPECT_EQ(Name(1, 0), "");
     EXPECT_EQ(Name(1, 11), "");
     EXPECT_EQ(Name(2, 3), "");
     EXPECT_EQ(Name(3, 1), "");
     // Always terminated inside the caller's buffer, never half a character.
     EXPECT_EQ(Name(1, 1, 5), "Head");
-    EXPECT_EQ(Name(1, 2, 4), "\x90\xDD");
-    EXPECT_EQ(Name(1, 2, 3), "\x90\xDD");
+    EXPECT_EQ(Name(1, 2, 4), Cp932(u"設"));
+    EXPECT_EQ(Name(1, 2, 3), Cp932(u"設"));
     EXPECT_EQ(Name(1, 1, 1), "");
     char untouched = '#';
     EXPECT_EQ(PluginGetFuncSettingName(1, 1, &untouched, 0), 0);
