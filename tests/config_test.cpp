@@ -278,7 +278,7 @@ protected:
         ASSERT_TRUE(plugin_lock.Create(nullptr));
     }
     void TearDown() override {
-        CrawlerWorkers().WaitIdle(UINT32_MAX);
+        EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWaitMs)) << "a started fetch did not end";
         ConfigTest::TearDown();
     }
     Configuration config;

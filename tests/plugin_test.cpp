@@ -112,7 +112,7 @@ TEST_F(PluginTest, StartUpFetchesEveryFeedOnce) {
     PluginInit();
     // The start-up fetch ends; the schedule thread keeps running until Free.
     FeedCrawler* crawler = Plugin().feeds.At<FeedEntry>(0)->crawler;
-    while (crawler->workers.load() != 0) platform::SleepMilliseconds(1);
+    ASSERT_TRUE(WaitUntil([crawler] { return crawler->workers.load() == 0; }, kWaitMs, "the start-up fetch"));
     char16_t buffer[64];
     EXPECT_EQ(PluginGetText(1, 1, nullptr, 0), 11);
     EXPECT_EQ(PluginGetText(1, 1, buffer, 64), 10);
