@@ -427,4 +427,26 @@ TEST_F(ConfigTest, SavingEverythingLosesNothing) {
     EXPECT_NE(before.find("feed " + kTokyo + " news|http://a.example/rss?x=1&y=2|900|1"), std::string::npos);
 }
 
+TEST_F(ConfigTest, ZoneShortNamesWithBlanksSurviveSaving) {
+    // A short name read between quotes keeps its blanks; the menu zone and a
+    // setting's zone refer to it by that name, so saving must quote it too.
+    WriteHostData("[TimeZone001]\r\nSName=TYO\r\nHour=9\r\n[TimeZone002]\r\nSName=\" A \"\r\nHour=1\r\n");
+    WriteSettings("[Main]\r\nInfoNum=0\r\nItemNum=1\r\nMenuTimeZone=\" A \"\r\n"
+                  "[Item000]\r\nTimeZone=' A '\r\n");
+    Configuration first;
+    LoadConfiguration(first);
+    ASSERT_NE(first.menu_time_zone, nullptr);
+    EXPECT_STREQ(first.menu_time_zone->short_name, " A ");
+    ASSERT_EQ(first.item_settings.At<DisplaySetting>(0)->zone, first.menu_time_zone);
+
+    first.item_settings.At<DisplaySetting>(0)->dirty = 1;
+    SaveMainSettings(first);
+    SaveDisplaySettings(first);
+    Configuration second;
+    LoadConfiguration(second);
+    EXPECT_EQ(Describe(second), Describe(first));
+    ASSERT_NE(second.menu_time_zone, nullptr);
+    EXPECT_STREQ(second.menu_time_zone->short_name, " A ");
+}
+
 }  // namespace
