@@ -209,6 +209,24 @@ TEST_F(ConfigTest, MangledFilesGiveSafeValues) {
     EXPECT_LE(c.info_count, 1000);
 }
 
+TEST_F(ConfigTest, NulBytesInValuesGiveTheDefaults) {
+    // A NUL byte ends a value: a name that starts with one is empty and gets
+    // the default, and a URL that starts with one ends the feed list.
+    const char feeds[] = "[RSS000]\r\nURL=a.xml\r\nRSSName=\"\0\0B  \"\r\n[RSS001]\r\nURL=\0b.xml\r\n"
+                         "[RSS002]\r\nURL=c.xml\r\n";
+    const char settings[] = "[Main]\r\nInfoNum=1\r\nItemNum=0\r\n[Info000]\r\nName=\0x\r\nTarget=RSS\0" "001\r\n";
+    WriteFeeds(std::string(feeds, sizeof feeds - 1));
+    WriteSettings(std::string(settings, sizeof settings - 1));
+    Configuration c;
+    LoadConfiguration(c);
+    ASSERT_EQ(c.feeds.Count(), 1u);
+    EXPECT_STREQ(Feed(c, 0)->name, "\"");  // the value ends at the NUL: one quote, no pair
+    EXPECT_STREQ(Feed(c, 0)->crawler->url.Narrow(), "a.xml");
+    auto* info = c.info_settings.At<DisplaySetting>(0);
+    EXPECT_EQ(std::string(info->name), kSetting001);
+    EXPECT_EQ(info->crawler, nullptr);  // "RSS" names no feed
+}
+
 TEST_F(ConfigTest, SavedSettingsReadBackTheSame) {
     WriteFeeds("[RSS000]\r\nURL=u0\r\nRSSName=News\r\n");
     Configuration c;
