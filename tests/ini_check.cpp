@@ -160,20 +160,37 @@ std::string CheckFeeds(const Configuration& c) {
     if (c.feeds.Count() > static_cast<uint32_t>(kMaxFeeds)) return "more than 1000 feeds";
     // The list ends at the first section without a URL, whatever follows.
     std::string file = FeedListPath();
-    uint32_t expected = 0;
-    for (; expected < static_cast<uint32_t>(kMaxFeeds); ++expected) {
+    uint32_t leading = 0;
+    for (; leading < static_cast<uint32_t>(kMaxFeeds); ++leading) {
         char section[32], url[8];
-        std::snprintf(section, sizeof section, "RSS%03u", expected);
+        std::snprintf(section, sizeof section, "RSS%03u", leading);
         if (platform::IniReadString(file.c_str(), section, "URL", "", url, sizeof url) == 0 || !url[0]) break;
     }
-    if (c.feeds.Count() != expected)
-        return "read " + std::to_string(c.feeds.Count()) + " feeds where " + std::to_string(expected) +
+    if (c.feeds.Count() != leading)
+        return "read " + std::to_string(c.feeds.Count()) + " feeds where " + std::to_string(leading) +
                " sections with a URL lead the file";
+    int index = 0;
     for (FeedEntry* e : c.feeds.As<FeedEntry>()) {
+        int i = index++;
         if (!e) return "a null feed entry";
         if (!Terminated(e->name, sizeof e->name) || std::strlen(e->name) > 254)
             return "a feed name is not terminated within its 255-byte buffer";
-        if (!e->name[0]) return "a feed without a name (RSSName defaults to RSS%03d)";
+        if (i < kNamedSettings) {
+            // Only a missing RSSName has the default; an empty one is empty.
+            char section[32], name[255];
+            std::snprintf(section, sizeof section, "RSS%03d", i);
+            // A value never holds a line end: "\n" comes back only for a missing key.
+            platform::IniReadString(file.c_str(), section, "RSSName", "\n", name, sizeof name);
+            std::string expected = name;
+            if (expected == "\n") {
+                char number[16];
+                std::snprintf(number, sizeof number, "RSS%03d", i + 1);
+                expected = number;
+            }
+            if (e->name != expected)
+                return "feed " + std::to_string(i) + ": name " + Quoted(e->name) + " where the file gives " +
+                       Quoted(expected.c_str());
+        }
         if (!e->crawler) return "a feed without a crawler";
         const char* url = e->crawler->url.Narrow();
         if (!url || !*url) return "a feed with an empty URL: it should have ended the list";
