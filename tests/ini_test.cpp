@@ -59,7 +59,8 @@ TEST_F(IniTest, ANulByteEndsAValue) {
     // Values are C strings: a NUL byte in a mangled file ends the value, so
     // a value that starts with one reads as empty, like a missing one would
     // for the reading loops (an empty URL ends the feed list).
-    std::string file = Path("nul.ini");
+    // Not "nul.ini": NUL is a device name on Windows.
+    std::string file = Path("zero-bytes.ini");
     const char bytes[] = "[S]\r\nmid=ab\0cd\r\nlead=\0abc\r\nquoted=\"\0x\"\r\nnumber=12\0" "34\r\nafter=ok\r\n";
     WriteFile(file, std::string(bytes, sizeof bytes - 1));
     EXPECT_EQ(Read(file, "S", "mid"), "ab");
