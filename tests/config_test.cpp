@@ -13,9 +13,11 @@ using namespace feedlet;
 
 namespace {
 
-const std::string kTokyo = "\x93\x8C\x8B\x9E";             // 東京
-const std::string kSetting001 = "\x90\xDD\x92\xE8" "001";   // 設定001
-const std::string kSetting002 = "\x90\xDD\x92\xE8" "002";
+// The defaults' code page 932 bytes, made from UTF-16 here rather than
+// copied from the code.
+const std::string kTokyo = Cp932(u"東京");
+const std::string kSetting001 = Cp932(u"設定001");
+const std::string kSetting002 = Cp932(u"設定002");
 
 // A host folder with the plugin folder inside it, as the host lays it out.
 class ConfigTest : public ::testing::Test {
@@ -207,6 +209,24 @@ TEST_F(ConfigTest, MangledFilesGiveSafeValues) {
     EXPECT_LE(c.info_count, 1000);
 }
 
+TEST_F(ConfigTest, NulBytesInValuesGiveTheDefaults) {
+    // A NUL byte ends a value: a name that starts with one is empty and gets
+    // the default, and a URL that starts with one ends the feed list.
+    const char feeds[] = "[RSS000]\r\nURL=a.xml\r\nRSSName=\"\0\0B  \"\r\n[RSS001]\r\nURL=\0b.xml\r\n"
+                         "[RSS002]\r\nURL=c.xml\r\n";
+    const char settings[] = "[Main]\r\nInfoNum=1\r\nItemNum=0\r\n[Info000]\r\nName=\0x\r\nTarget=RSS\0" "001\r\n";
+    WriteFeeds(std::string(feeds, sizeof feeds - 1));
+    WriteSettings(std::string(settings, sizeof settings - 1));
+    Configuration c;
+    LoadConfiguration(c);
+    ASSERT_EQ(c.feeds.Count(), 1u);
+    EXPECT_STREQ(Feed(c, 0)->name, "\"");  // the value ends at the NUL: one quote, no pair
+    EXPECT_STREQ(Feed(c, 0)->crawler->url.Narrow(), "a.xml");
+    auto* info = c.info_settings.At<DisplaySetting>(0);
+    EXPECT_EQ(std::string(info->name), kSetting001);
+    EXPECT_EQ(info->crawler, nullptr);  // "RSS" names no feed
+}
+
 TEST_F(ConfigTest, SavedSettingsReadBackTheSame) {
     WriteFeeds("[RSS000]\r\nURL=u0\r\nRSSName=News\r\n");
     Configuration c;
@@ -276,7 +296,7 @@ protected:
         ASSERT_TRUE(plugin_lock.Create(nullptr));
     }
     void TearDown() override {
-        CrawlerWorkers().WaitIdle(UINT32_MAX);
+        EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWaitMs)) << "a started fetch did not end";
         ConfigTest::TearDown();
     }
     Configuration config;
@@ -423,6 +443,28 @@ TEST_F(ConfigTest, SavingEverythingLosesNothing) {
     LoadConfiguration(second);
     EXPECT_EQ(Describe(second), before);
     EXPECT_NE(before.find("feed " + kTokyo + " news|http://a.example/rss?x=1&y=2|900|1"), std::string::npos);
+}
+
+TEST_F(ConfigTest, ZoneShortNamesWithBlanksSurviveSaving) {
+    // A short name read between quotes keeps its blanks; the menu zone and a
+    // setting's zone refer to it by that name, so saving must quote it too.
+    WriteHostData("[TimeZone001]\r\nSName=TYO\r\nHour=9\r\n[TimeZone002]\r\nSName=\" A \"\r\nHour=1\r\n");
+    WriteSettings("[Main]\r\nInfoNum=0\r\nItemNum=1\r\nMenuTimeZone=\" A \"\r\n"
+                  "[Item000]\r\nTimeZone=' A '\r\n");
+    Configuration first;
+    LoadConfiguration(first);
+    ASSERT_NE(first.menu_time_zone, nullptr);
+    EXPECT_STREQ(first.menu_time_zone->short_name, " A ");
+    ASSERT_EQ(first.item_settings.At<DisplaySetting>(0)->zone, first.menu_time_zone);
+
+    first.item_settings.At<DisplaySetting>(0)->dirty = 1;
+    SaveMainSettings(first);
+    SaveDisplaySettings(first);
+    Configuration second;
+    LoadConfiguration(second);
+    EXPECT_EQ(Describe(second), Describe(first));
+    ASSERT_NE(second.menu_time_zone, nullptr);
+    EXPECT_STREQ(second.menu_time_zone->short_name, " A ");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "fetch/schedule.h"
 #include "http_test_server.h"
 #include "platform/platform.h"
+#include "test_util.h"
 #include "text/display_text.h"
 
 using namespace feedlet;
@@ -132,7 +133,7 @@ TEST(CrawlerStressTest, FetchesReadsEditsAndShutdownTogether) {
     config.info_settings.Clear();
     config.item_settings.Clear();
     config.feeds.Clear();
-    EXPECT_TRUE(CrawlerWorkers().WaitIdle(UINT32_MAX));
+    EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWaitMs)) << "a worker outlived the shutdown";
     EXPECT_EQ(CrawlerWorkers().Live(), 0u);
     server.Stop();
     std::printf("stress: %d rounds, %d reads (%d with text), %d commits, %d requests\n", rounds, reads, texts,

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,7 +52,7 @@ protected:
         crawlers.push_back(crawler);
         Configure(crawler, path.c_str(), 300, flags);
         Start(crawler);
-        CrawlerWorkers().WaitIdle(UINT32_MAX);
+        EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWaitMs)) << "the fetch of " << path << " did not end";
         EXPECT_NE(crawler->document, nullptr);
         return crawler;
     }
@@ -132,6 +133,66 @@ TEST_F(DisplayTextTest, ChannelInformation) {
     EXPECT_EQ(Text(1, Setting(feed, u"%yyyy/%m/%dd %hh:%nn:%ss")), u"2011/03/05 09:04:03");
     EXPECT_EQ(Text(1, Setting(feed, u"")), u"");
     EXPECT_EQ(GetTextForSetting(1, Setting(feed, u""), kSaturday, nullptr, 0), 1);
+}
+
+// The whole token table, row by row in matching order: each name selects its
+// own row (no earlier row shadows it), its id gives the same value through
+// TokenValue, and its description is the dialog's text in code page 932.
+TEST_F(DisplayTextTest, EveryTokenOfTheTable) {
+    FeedCrawler* feed = Fetched(Rss({}, "<lastBuildDate>Sat, 05 Mar 2011 09:04:03 GMT</lastBuildDate>"));
+    ASSERT_NE(feed->document, nullptr);
+    const PluginTime now = kSaturday + 90061;  // a day, an hour, a minute and a second later
+    struct Row {
+        const char16_t* name;
+        int id;
+        const char16_t* pattern;  // the value is wcsftime's for this pattern
+        const char16_t* value;    // or exactly this
+        const char16_t* description;
+    };
+    const Row rows[] = {
+        {u"title", 0, nullptr, u"Channel", u"RSS/記事のタイトル"},
+        {u"description", 1, nullptr, u"About", u"RSS/記事の説明"},
+        {u"copyright", 2, nullptr, u"(c) Feedlet", u"RSS/記事の著作権情報"},
+        {u"date", 3, u"%c", nullptr, u"RSS/記事の日付情報(システム)"},
+        {u"dt", 4, nullptr, u"03/05", u"RSS/記事の日付情報(短縮)"},
+        {u"yyyy", 5, u"%Y", nullptr, u"RSS/記事の日付情報(4桁年)"},
+        {u"yy", 6, u"%y", nullptr, u"RSS/記事の日付情報(2桁年)"},
+        {u"m", 7, u"%m", nullptr, u"RSS/記事の日付情報(月)"},
+        {u"dddd", 9, u"%A", nullptr, u"RSS/記事の日付情報(曜日の英語)"},
+        {u"ddd", 10, u"%a", nullptr, u"RSS/記事の日付情報(曜日の英語短縮)"},
+        {u"aaaa", 11, nullptr, u"土曜日", u"RSS/記事の日付情報(曜日の日本語)"},
+        {u"aaa", 12, nullptr, u"土", u"RSS/記事の日付情報(曜日の日本語短縮)"},
+        {u"dd", 8, u"%d", nullptr, u"RSS/記事の日付情報(日)"},
+        {u"hh", 13, u"%H", nullptr, u"RSS/記事の日付情報(24時間表記時)"},
+        {u"h12", 14, u"%I", nullptr, u"RSS/記事の日付情報(12時間表記時)"},
+        {u"AMPM", 15, u"%p", nullptr, u"RSS/記事の日付情報(AM/PM)"},
+        {u"nn", 16, u"%M", nullptr, u"RSS/記事の日付情報(分)"},
+        {u"ss", 17, u"%S", nullptr, u"RSS/記事の日付情報(秒)"},
+        {u"pass", 18, nullptr, u"1日1時間1分1秒", u"RSS/記事の日付情報(経過時間詳細)"},
+        {u"pa", 19, nullptr, u"1日", u"RSS/記事の日付情報(経過時間簡易)"},
+    };
+    ASSERT_EQ(std::size(rows), kFormatTokenCount);
+    const FeedArticle* channel = &feed->document->channel;
+    for (size_t i = 0; i < kFormatTokenCount; ++i) {
+        const Row& row = rows[i];
+        const FormatToken& token = kFormatTokens[i];
+        std::u16string name = row.name;
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        EXPECT_EQ(std::u16string(token.name), name);
+        EXPECT_EQ(token.id, row.id);
+        EXPECT_EQ(std::string(token.description), Cp932(row.description));
+
+        std::u16string expected = row.pattern ? Strftime(row.pattern, 2011, 3, 5, 9, 4, 3, 6) : row.value;
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(Text(1, Setting(feed, (u"%" + name).c_str()), now), expected);
+        char16_t value[256];
+        EXPECT_EQ(TokenValue(channel, row.id, nullptr, now, nullptr, 0), expected.size());
+        ASSERT_EQ(TokenValue(channel, row.id, nullptr, now, value, 256), expected.size());
+        EXPECT_EQ(std::u16string(value, expected.size()), expected);
+    }
+    // Ids no token has give nothing.
+    char16_t value[8];
+    for (int id : {-1, 20, 1000}) EXPECT_EQ(TokenValue(channel, id, nullptr, now, value, 8), 0u) << id;
 }
 
 TEST_F(DisplayTextTest, DateTokens) {

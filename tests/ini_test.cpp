@@ -55,6 +55,22 @@ TEST_F(IniTest, ValuesAreTrimmedAndUnquoted) {
     }
 }
 
+TEST_F(IniTest, ANulByteEndsAValue) {
+    // Values are C strings: a NUL byte in a mangled file ends the value, so
+    // a value that starts with one reads as empty, like a missing one would
+    // for the reading loops (an empty URL ends the feed list).
+    // Not "nul.ini": NUL is a device name on Windows.
+    std::string file = Path("zero-bytes.ini");
+    const char bytes[] = "[S]\r\nmid=ab\0cd\r\nlead=\0abc\r\nquoted=\"\0x\"\r\nnumber=12\0" "34\r\nafter=ok\r\n";
+    WriteFile(file, std::string(bytes, sizeof bytes - 1));
+    EXPECT_EQ(Read(file, "S", "mid"), "ab");
+    EXPECT_EQ(Read(file, "S", "lead"), "");
+    EXPECT_EQ(Read(file, "S", "quoted"), "\"");
+    EXPECT_EQ(IniReadInt(file.c_str(), "S", "number", 99), 12);
+    EXPECT_EQ(IniReadInt(file.c_str(), "S", "lead", 99), 99);  // empty: the default
+    EXPECT_EQ(Read(file, "S", "after"), "ok");
+}
+
 TEST_F(IniTest, NamesIgnoreCaseAndTheFirstMatchWins) {
     std::string file = Path("names.ini");
     WriteFile(file,

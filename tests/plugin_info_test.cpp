@@ -1,10 +1,13 @@
-// The information records are the host's ABI: exact bytes matter.
+// The information records are the host's ABI: exact bytes matter. The
+// expected texts are UTF-16 literals converted to code page 932 here, so a
+// slip in the records' hand-written bytes cannot hide behind a copy of them.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "plugin/plugin_info.h"
+#include "test_util.h"
 
 using namespace feedlet;
 
@@ -12,6 +15,7 @@ namespace {
 
 // Every byte after the text up to the field's end must be zero.
 void ExpectField(const char* field, size_t width, const std::string& text) {
+    ASSERT_FALSE(text.empty());
     ASSERT_LT(text.size(), width);
     EXPECT_EQ(std::string(field, text.size()), text);
     for (size_t i = text.size(); i < width; ++i) ASSERT_EQ(field[i], 0) << "byte " << i;
@@ -19,10 +23,14 @@ void ExpectField(const char* field, size_t width, const std::string& text) {
 
 TEST(PluginInfoTest, PluginRecord) {
     const PluginInfo& info = CurrentPluginInfo();
-    ExpectField(info.name, 32, "RSS\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE\x83v\x83\x89\x83O\x83" "C\x83\x93");
+    ExpectField(info.name, 32, Cp932(u"RSS情報取得プラグイン"));
     ExpectField(info.version, 16, "1.0.1");
-    ExpectField(info.description, 256,
-                "\x8Ew\x92\xE8URL\x82\xCCRSS\x8F\xEE\x95\xF1\x82\xF0\x8E\xE6\x93\xBE\x82\xB5\x82\xDC\x82\xB7\x81" "B");
+    ExpectField(info.description, 256, Cp932(u"指定URLのRSS情報を取得します。"));
+    // The texts are ours to choose; the host still reads them as
+    // terminated, zero-padded fields.
+    ExpectField(info.copyright, 128, std::string(info.copyright, strnlen(info.copyright, 128)));
+    ExpectField(info.homepage, 256, std::string(info.homepage, strnlen(info.homepage, 256)));
+    ExpectField(info.email, 256, std::string(info.email, strnlen(info.email, 256)));
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&info);
     int32_t words[3];
     std::memcpy(words, bytes + 944, sizeof words);
@@ -36,14 +44,12 @@ TEST(PluginInfoTest, FunctionRecords) {
     EXPECT_EQ(FunctionInfo(3), nullptr);
     const FuncInfo* info = FunctionInfo(1);
     ASSERT_NE(info, nullptr);
-    ExpectField(info->name, 32, "RSS\x8A\xEE\x96{\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE");
-    ExpectField(info->description, 256,
-                "RSS\x82\xCC\x8A\xEE\x96{\x8F\xEE\x95\xF1\x82\xF0\x8E\xE6\x93\xBE\x82\xB5\x82\xDC\x82\xB7\x81" "B");
+    ExpectField(info->name, 32, Cp932(u"RSS基本情報取得"));
+    ExpectField(info->description, 256, Cp932(u"RSSの基本情報を取得します。"));
     const FuncInfo* item = FunctionInfo(2);
-    ExpectField(item->name, 32, "RSS\x8BL\x8E\x96\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE");
-    ExpectField(item->description, 256,
-                "RSS\x82\xCC\x8C\xC2\x81X\x82\xCC\x8BL\x8E\x96\x8F\xEE\x95\xF1\x82\xF0\x8E\xE6\x93\xBE\x82\xB5"
-                "\x82\xDC\x82\xB7\x81" "B");
+    ASSERT_NE(item, nullptr);
+    ExpectField(item->name, 32, Cp932(u"RSS記事情報取得"));
+    ExpectField(item->description, 256, Cp932(u"RSSの個々の記事情報を取得します。"));
     for (const FuncInfo* f : {info, item}) {
         int32_t words[3];
         std::memcpy(words, reinterpret_cast<const unsigned char*>(f) + 288, sizeof words);

@@ -56,15 +56,15 @@ TEST_F(PluginTest, InitPublishesTheCountsAndNamesTheSettings) {
     EXPECT_EQ(FunctionInfo(2)->setting_count, 2);
 
     EXPECT_EQ(Name(1, 1), "Headline");
-    EXPECT_EQ(Name(1, 2), "\x90\xDD\x92\xE8" "002");
+    EXPECT_EQ(Name(1, 2), Cp932(u"設定002"));
     EXPECT_EQ(Name(1, 0), "");
     EXPECT_EQ(Name(1, 11), "");
     EXPECT_EQ(Name(2, 3), "");
     EXPECT_EQ(Name(3, 1), "");
     // Always terminated inside the caller's buffer, never half a character.
     EXPECT_EQ(Name(1, 1, 5), "Head");
-    EXPECT_EQ(Name(1, 2, 4), "\x90\xDD");
-    EXPECT_EQ(Name(1, 2, 3), "\x90\xDD");
+    EXPECT_EQ(Name(1, 2, 4), Cp932(u"設"));
+    EXPECT_EQ(Name(1, 2, 3), Cp932(u"設"));
     EXPECT_EQ(Name(1, 1, 1), "");
     char untouched = '#';
     EXPECT_EQ(PluginGetFuncSettingName(1, 1, &untouched, 0), 0);
@@ -112,7 +112,7 @@ TEST_F(PluginTest, StartUpFetchesEveryFeedOnce) {
     PluginInit();
     // The start-up fetch ends; the schedule thread keeps running until Free.
     FeedCrawler* crawler = Plugin().feeds.At<FeedEntry>(0)->crawler;
-    while (crawler->workers.load() != 0) platform::SleepMilliseconds(1);
+    ASSERT_TRUE(WaitUntil([crawler] { return crawler->workers.load() == 0; }, kWaitMs, "the start-up fetch"));
     char16_t buffer[64];
     EXPECT_EQ(PluginGetText(1, 1, nullptr, 0), 11);
     EXPECT_EQ(PluginGetText(1, 1, buffer, 64), 10);

@@ -1,12 +1,15 @@
 #include "test_util.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 
+#include "core/codepage.h"
 #include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 
@@ -51,12 +54,32 @@ FetchInProgress::FetchInProgress(FeedCrawler* crawler) : crawler_(crawler) {
             Unlock(self->crawler_);
         },
         this);
-    locked_.Wait(UINT32_MAX);
+    EXPECT_TRUE(locked_.Wait(kWaitMs)) << "the stand-in fetch never got the crawler's lock";
 }
 
 void FetchInProgress::Release() {
     release_.Set();
-    thread_.WaitIdle(UINT32_MAX);
+    EXPECT_TRUE(thread_.WaitIdle(kWaitMs)) << "the stand-in fetch did not let go of the crawler";
+}
+
+::testing::AssertionResult WaitUntil(const std::function<bool()>& done, uint32_t timeout_ms,
+                                     const std::string& what) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        if (done()) return ::testing::AssertionSuccess();
+        if (Clock::now() >= deadline)
+            return ::testing::AssertionFailure() << "gave up after " << timeout_ms << " ms waiting for " << what;
+        platform::SleepMilliseconds(1);
+    }
+}
+
+std::string Cp932(const char16_t* text) {
+    // A failed conversion gives an empty text, which no expectation equals.
+    char* bytes = Utf16ToCodePage(platform::kCodePageShiftJis, text);
+    std::string result = bytes ? bytes : "";
+    free(bytes);
+    return result;
 }
 
 }  // namespace testing_util

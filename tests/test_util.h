@@ -1,6 +1,11 @@
-// Small helpers shared by the tests: temporary folders and files.
+// Small helpers shared by the tests: temporary folders and files, bounded
+// waits for what other threads do, and code page 932 text made from UTF-16.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -44,6 +49,22 @@ private:
 };
 std::string ReadFile(const std::string& path);
 
+// How long a test waits for another thread before it fails: far beyond what
+// a loaded machine, Wine or a sanitizer needs, so only a hang reaches it,
+// and it then becomes a failure that says what never happened.
+constexpr uint32_t kWaitMs = 60000;
+
+// Polls done() every millisecond until it holds. Fails, naming what, when it
+// still does not hold after timeout_ms (measured with the standard library's
+// steady clock, not with the clock under test).
+::testing::AssertionResult WaitUntil(const std::function<bool()>& done, uint32_t timeout_ms,
+                                     const std::string& what);
+
+// text in code page 932, through the project's own conversion (the platform's
+// code page 932 tables underneath), so that tests can compare the bytes the
+// code holds with text written as UTF-16 literals.
+std::string Cp932(const char16_t* text);
+
 }  // namespace testing_util
 }  // namespace feedlet
 
@@ -51,3 +72,6 @@ using feedlet::testing_util::TempDir;
 using feedlet::testing_util::WriteFile;
 using feedlet::testing_util::ReadFile;
 using feedlet::testing_util::FetchInProgress;
+using feedlet::testing_util::kWaitMs;
+using feedlet::testing_util::WaitUntil;
+using feedlet::testing_util::Cp932;

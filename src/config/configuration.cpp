@@ -265,7 +265,8 @@ void WriteDisplaySettings(const Configuration& config, const ItemList& list, con
                 platform::IniWriteString(f, section, field.first, "");
             }
         }
-        platform::IniWriteString(f, section, "TimeZone", setting->zone ? setting->zone->short_name : "");
+        // A short name read between quotes may begin or end with a blank.
+        WriteText(f, section, "TimeZone", setting->zone ? setting->zone->short_name : "");
     }
 }
 
@@ -407,8 +408,7 @@ void SaveMainSettings(const Configuration& config) {
     platform::IniWriteString(f, "Main", "ItemNum", number);
     std::snprintf(number, sizeof number, "0x%x", static_cast<unsigned>(config.options));
     platform::IniWriteString(f, "Main", "Flag", number);
-    platform::IniWriteString(f, "Main", "MenuTimeZone",
-                             config.menu_time_zone ? config.menu_time_zone->short_name : "");
+    WriteText(f, "Main", "MenuTimeZone", config.menu_time_zone ? config.menu_time_zone->short_name : "");
 }
 
 void SaveDisplaySettings(Configuration& config) {

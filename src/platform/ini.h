@@ -3,8 +3,9 @@
 // and writer with the same observable rules:
 //  - section and key names match ignoring ASCII case; the first matching
 //    section, and the first matching key in it, win;
-//  - a value is returned without the blanks around it and without one pair
-//    of enclosing quotation marks (" or '), cut to the buffer size minus one;
+//  - a value is returned without the blanks around it, up to its first NUL
+//    byte, and without one pair of enclosing quotation marks (" or '), cut
+//    to the buffer size minus one;
 //  - writing creates the file, the section and the key as needed; a null
 //    value deletes the key; files use CRLF line ends;
 //  - bytes (code page 932 text) pass through untouched.

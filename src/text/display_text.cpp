@@ -12,83 +12,75 @@
 
 namespace feedlet {
 
-const FormatToken kFormatTokens[20] = {
+// The date tokens without a pattern are made in code: "dt" picks its pattern
+// by the article's age, "aaaa" and "aaa" are Japanese weekday characters,
+// "pass" and "pa" elapsed-time texts.
+const FormatToken kFormatTokens[kFormatTokenCount] = {
     // RSS/記事のタイトル
-    {u"title", 0, "RSS/\x8BL\x8E\x96\x82\xCC\x83^\x83" "C\x83g\x83\x8B"},
+    {u"title", kTokenTitle, kMemberTitle, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x83^\x83" "C\x83g\x83\x8B"},
     // RSS/記事の説明
-    {u"description", 1, "RSS/\x8BL\x8E\x96\x82\xCC\x90\xE0\x96\xBE"},
+    {u"description", kTokenDescription, kMemberDescription, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x90\xE0\x96\xBE"},
     // RSS/記事の著作権情報
-    {u"copyright", 2, "RSS/\x8BL\x8E\x96\x82\xCC\x92\x98\x8D\xEC\x8C\xA0\x8F\xEE\x95\xF1"},
+    {u"copyright", kTokenCopyright, kMemberCopyright, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x92\x98\x8D\xEC\x8C\xA0\x8F\xEE\x95\xF1"},
     // RSS/記事の日付情報(システム)
-    {u"date", 3, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x83V\x83X\x83" "e\x83\x80)"},
+    {u"date", kTokenDate, kMemberTime, u"%c",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x83V\x83X\x83" "e\x83\x80)"},
     // RSS/記事の日付情報(短縮)
-    {u"dt", 4, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x92Z\x8Fk)"},
+    {u"dt", kTokenShortDate, kMemberTime, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x92Z\x8Fk)"},
     // RSS/記事の日付情報(4桁年)
-    {u"yyyy", 5, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(4\x8C\x85\x94N)"},
+    {u"yyyy", kTokenYear, kMemberTime, u"%Y",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(4\x8C\x85\x94N)"},
     // RSS/記事の日付情報(2桁年)
-    {u"yy", 6, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(2\x8C\x85\x94N)"},
+    {u"yy", kTokenYearShort, kMemberTime, u"%y",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(2\x8C\x85\x94N)"},
     // RSS/記事の日付情報(月)
-    {u"m", 7, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8C\x8E)"},
+    {u"m", kTokenMonth, kMemberTime, u"%m",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8C\x8E)"},
     // RSS/記事の日付情報(曜日の英語)
-    {u"dddd", 9, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x89p\x8C\xEA)"},
+    {u"dddd", kTokenWeekday, kMemberTime, u"%A",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x89p\x8C\xEA)"},
     // RSS/記事の日付情報(曜日の英語短縮)
-    {u"ddd", 10, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x89p\x8C\xEA\x92Z\x8Fk)"},
+    {u"ddd", kTokenWeekdayShort, kMemberTime, u"%a",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x89p\x8C\xEA\x92Z\x8Fk)"},
     // RSS/記事の日付情報(曜日の日本語)
-    {u"aaaa", 11, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x93\xFA\x96{\x8C\xEA)"},
+    {u"aaaa", kTokenWeekdayJapanese, kMemberTime, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x93\xFA\x96{\x8C\xEA)"},
     // RSS/記事の日付情報(曜日の日本語短縮)
-    {u"aaa", 12, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x93\xFA\x96{\x8C\xEA\x92Z\x8Fk)"},
+    {u"aaa", kTokenWeekdayJapaneseShort, kMemberTime, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x93\xFA\x96{\x8C\xEA\x92Z\x8Fk)"},
     // RSS/記事の日付情報(日)
-    {u"dd", 8, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x93\xFA)"},
+    {u"dd", kTokenDay, kMemberTime, u"%d",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x93\xFA)"},
     // RSS/記事の日付情報(24時間表記時)
-    {u"hh", 13, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(24\x8E\x9E\x8A\xD4\x95\x5C\x8BL\x8E\x9E)"},
+    {u"hh", kTokenHour, kMemberTime, u"%H",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(24\x8E\x9E\x8A\xD4\x95\x5C\x8BL\x8E\x9E)"},
     // RSS/記事の日付情報(12時間表記時)
-    {u"h12", 14, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(12\x8E\x9E\x8A\xD4\x95\x5C\x8BL\x8E\x9E)"},
+    {u"h12", kTokenHour12, kMemberTime, u"%I",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(12\x8E\x9E\x8A\xD4\x95\x5C\x8BL\x8E\x9E)"},
     // RSS/記事の日付情報(AM/PM)
-    {u"AMPM", 15, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(AM/PM)"},
+    {u"AMPM", kTokenAmPm, kMemberTime, u"%p",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(AM/PM)"},
     // RSS/記事の日付情報(分)
-    {u"nn", 16, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x95\xAA)"},
+    {u"nn", kTokenMinute, kMemberTime, u"%M",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x95\xAA)"},
     // RSS/記事の日付情報(秒)
-    {u"ss", 17, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x95" "b)"},
+    {u"ss", kTokenSecond, kMemberTime, u"%S",
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x95" "b)"},
     // RSS/記事の日付情報(経過時間詳細)
-    {u"pass", 18, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8Co\x89\xDF\x8E\x9E\x8A\xD4\x8F\xDA\x8D\xD7)"},
+    {u"pass", kTokenElapsed, kMemberTime, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8Co\x89\xDF\x8E\x9E\x8A\xD4\x8F\xDA\x8D\xD7)"},
     // RSS/記事の日付情報(経過時間簡易)
-    {u"pa", 19, "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8Co\x89\xDF\x8E\x9E\x8A\xD4\x8A\xC8\x88\xD5)"},
+    {u"pa", kTokenElapsedShort, kMemberTime, nullptr,
+     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8Co\x89\xDF\x8E\x9E\x8A\xD4\x8A\xC8\x88\xD5)"},
 };
 
 namespace {
 
-enum TokenId {
-    kIdTitle = 0,
-    kIdDescription = 1,
-    kIdCopyright = 2,
-    kIdDate = 3,
-    kIdShortDate = 4,
-    kIdWeekdayJapanese = 11,
-    kIdWeekdayJapaneseShort = 12,
-    kIdPass = 18,
-    kIdPa = 19,
-};
-
 constexpr size_t kValueCapacity = 1024;  // units, as the token buffer always was
-
-// wcsftime patterns of the date tokens by id (null: not a pattern token).
-const char16_t* PatternOf(int id) {
-    switch (id) {
-        case 3: return u"%c";
-        case 5: return u"%Y";
-        case 6: return u"%y";
-        case 7: return u"%m";
-        case 8: return u"%d";
-        case 9: return u"%A";
-        case 10: return u"%a";
-        case 13: return u"%H";
-        case 14: return u"%I";
-        case 15: return u"%p";
-        case 16: return u"%M";
-        case 17: return u"%S";
-        default: return nullptr;
-    }
-}
 
 constexpr char16_t kJapaneseWeekdays[7] = {u'\u65E5', u'\u6708', u'\u706B', u'\u6C34',
                                            u'\u6728', u'\u91D1', u'\u571F'};  // 日月火水木金土
@@ -115,12 +107,21 @@ size_t Emit(const char16_t* value, size_t length, char16_t* out, size_t room) {
     return n;
 }
 
-const TextField* TextMember(const FeedArticle* record, int index) {
-    return static_cast<const TextField*>(record->Member(index));
+// The row of an id, or null for an id no token has.
+const FormatToken* TokenOfId(int id) {
+    for (const FormatToken& token : kFormatTokens)
+        if (token.id == id) return &token;
+    return nullptr;
 }
 
-const FeedTime* TimeMember(const FeedArticle* record) {
-    return static_cast<const FeedTime*>(record->Member(4));
+// "dt": the year for dates more than a year away (either way), the day for
+// those more than a day away, else the time of day.
+const char16_t* ShortDatePattern(const FeedTime* time, PluginTime now) {
+    constexpr int64_t kYearSeconds = 365 * 86400;
+    constexpr int64_t kDaySeconds = 86400;
+    int64_t age = static_cast<int64_t>(time->when) - now;
+    if (age < 0) age = -age;
+    return age > kYearSeconds ? u"%Y." : age > kDaySeconds ? u"%m/%d" : u"%H:%M";
 }
 
 size_t ElapsedValue(const FeedTime* time, int id, PluginTime now, char16_t* out, size_t room) {
@@ -131,7 +132,7 @@ size_t ElapsedValue(const FeedTime* time, int id, PluginTime now, char16_t* out,
     char* text = narrow;
     if (future) *text++ = '-';
     size_t capacity = sizeof narrow - static_cast<size_t>(text - narrow);
-    if (id == kIdPass)
+    if (id == kTokenElapsed)
         ElapsedText(seconds, kElapsedWeeks | kElapsedDays | kElapsedHours | kElapsedMinutes | kElapsedSeconds,
                     text, capacity);
     else
@@ -144,22 +145,17 @@ size_t ElapsedValue(const FeedTime* time, int id, PluginTime now, char16_t* out,
     return Emit(wide, units > 0 ? static_cast<size_t>(units) : 0, out, room);
 }
 
-size_t DateValue(const FeedTime* time, int id, const TimeZoneEntry* zone, PluginTime now, char16_t* out,
-                 size_t room) {
+size_t DateValue(const FeedTime* time, const FormatToken& token, const TimeZoneEntry* zone, PluginTime now,
+                 char16_t* out, size_t room) {
     CalendarFields fields;
     bool shifted = zone ? ShiftToZone(time, kZoneGiven, zone->offset, &fields)
                         : ShiftToZone(time, kZoneOwn, 0, &fields);
     if (!shifted) return 0;
-    if (id == kIdWeekdayJapanese || id == kIdWeekdayJapaneseShort) {
+    if (token.id == kTokenWeekdayJapanese || token.id == kTokenWeekdayJapaneseShort) {
         char16_t value[3] = {kJapaneseWeekdays[fields.weekday % 7], kWeekdaySuffix[0], kWeekdaySuffix[1]};
-        return Emit(value, id == kIdWeekdayJapanese ? 3 : 1, out, room);
+        return Emit(value, token.id == kTokenWeekdayJapanese ? 3 : 1, out, room);
     }
-    const char16_t* pattern = PatternOf(id);
-    if (id == kIdShortDate) {
-        int64_t age = static_cast<int64_t>(time->when) - now;
-        if (age < 0) age = -age;
-        pattern = age > 31536000 ? u"%Y." : age > 86400 ? u"%m/%d" : u"%H:%M";
-    }
+    const char16_t* pattern = token.id == kTokenShortDate ? ShortDatePattern(time, now) : token.pattern;
     if (!pattern) return 0;
     struct tm broken;
     std::memset(&broken, 0, sizeof broken);
@@ -176,20 +172,27 @@ size_t DateValue(const FeedTime* time, int id, const TimeZoneEntry* zone, Plugin
     return Emit(value, length, out, room);
 }
 
+// The value of one row's token for record.
+size_t RowValue(const FeedArticle* record, const FormatToken& token, const TimeZoneEntry* zone, PluginTime now,
+                char16_t* out, size_t room) {
+    if (token.member != kMemberTime) {
+        const char16_t* text = record->WideText(token.member);
+        return text ? Emit(text, Utf16Length(text), out, room) : 0;
+    }
+    const FeedTime* time = record->Time();
+    if (!time) return 0;
+    if (token.id == kTokenElapsed || token.id == kTokenElapsedShort)
+        return ElapsedValue(time, token.id, now, out, room);
+    return DateValue(time, token, zone, now, out, room);
+}
+
 }  // namespace
 
 size_t TokenValue(const FeedArticle* record, int id, const TimeZoneEntry* zone, PluginTime now,
                   char16_t* out, size_t room) {
-    if (!record) return 0;
-    if (id >= kIdTitle && id <= kIdCopyright) {
-        const TextField* field = TextMember(record, id == kIdTitle ? 0 : id == kIdDescription ? 1 : 3);
-        const char16_t* text = field ? field->Wide() : nullptr;
-        return text ? Emit(text, Utf16Length(text), out, room) : 0;
-    }
-    const FeedTime* time = TimeMember(record);
-    if (!time || id < kIdDate || id > kIdPa) return 0;
-    if (id == kIdPass || id == kIdPa) return ElapsedValue(time, id, now, out, room);
-    return DateValue(time, id, zone, now, out, room);
+    const FormatToken* token = TokenOfId(id);
+    if (!record || !token) return 0;
+    return RowValue(record, *token, zone, now, out, room);
 }
 
 size_t ExpandFormat(const FeedArticle* record, const char16_t* format, const TimeZoneEntry* zone,
@@ -217,8 +220,9 @@ size_t ExpandFormat(const FeedArticle* record, const char16_t* format, const Tim
             size_t length = MatchToken(p, token.name);
             if (!length) continue;
             p += length;
-            count += TokenValue(record, token.id, zone, now, filling ? out + count : nullptr,
-                                filling ? room - count : 0);
+            if (record)
+                count += RowValue(record, token, zone, now, filling ? out + count : nullptr,
+                                  filling ? room - count : 0);
             break;
         }
         // No token matched: the '%' is dropped and what follows is ordinary text.
@@ -230,7 +234,7 @@ namespace {
 
 bool Selected(const DisplaySetting* s, const FeedArticle* article, PluginTime now) {
     if ((s->flag & 7) != kConditionRecent) return true;
-    const FeedTime* time = TimeMember(article);
+    const FeedTime* time = article->Time();
     // Future dates (negative age) are included.
     return time && static_cast<int64_t>(now) - time->when <= s->time;
 }

@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "core/plugin_time.h"
+#include "feed/feed_document.h"
 
 namespace feedlet {
 
-struct FeedArticle;
 struct TimeZoneEntry;
 struct DisplaySetting;
 struct Configuration;
@@ -23,13 +23,41 @@ enum ArticleCondition : uint8_t {
     kConditionAll = 4,      // every article
 };
 
+// What a format token produces: the id TokenValue takes. Ids are not the
+// rows of the matching order ("dd" is id 8 but is tried after "aaa").
+enum TokenId : int {
+    kTokenTitle = 0,
+    kTokenDescription = 1,
+    kTokenCopyright = 2,
+    kTokenDate = 3,                  // the locale's date and time
+    kTokenShortDate = 4,             // year, month/day or hour:minute by age
+    kTokenYear = 5,
+    kTokenYearShort = 6,
+    kTokenMonth = 7,
+    kTokenDay = 8,
+    kTokenWeekday = 9,
+    kTokenWeekdayShort = 10,
+    kTokenWeekdayJapanese = 11,      // 土曜日
+    kTokenWeekdayJapaneseShort = 12, // 土
+    kTokenHour = 13,
+    kTokenHour12 = 14,
+    kTokenAmPm = 15,
+    kTokenMinute = 16,
+    kTokenSecond = 17,
+    kTokenElapsed = 18,              // weeks down to seconds
+    kTokenElapsedShort = 19,         // the largest unit only
+};
+
 struct FormatToken {
-    const char16_t* name;
-    int id;
+    const char16_t* name;     // matched ignoring ASCII case
+    TokenId id;
+    FeedMember member;        // the record member the value is made from
+    const char16_t* pattern;  // wcsftime pattern of the value; null when it is made otherwise
     const char* description;  // code page 932, shown by the display setting dialog
 };
-// The twenty tokens in matching order (the first match wins).
-extern const FormatToken kFormatTokens[20];
+constexpr size_t kFormatTokenCount = 20;
+// The tokens in matching order (the first match wins).
+extern const FormatToken kFormatTokens[kFormatTokenCount];
 
 // The text of function 1 (feed information) or 2 (article information) for
 // the 1-based setting. size 0 measures: the result then includes the

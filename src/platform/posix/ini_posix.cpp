@@ -1,6 +1,7 @@
 // Our own private-profile reader and writer, following the observable rules
 // of the Windows functions (see ini.h). Files are small: each call reads the
 // whole file, and each write rewrites it.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -116,6 +117,9 @@ size_t IniReadString(const char* file, const char* section, const char* key,
         Location at = Find(lines, section, key);
         std::string k;
         if (at.key >= 0 && KeyValue(lines[static_cast<size_t>(at.key)], &k, &value)) {
+            // The system's functions hand a value out as a C string: a NUL
+            // byte in the file ends it, before the quotes are looked at.
+            value.resize(std::min(value.size(), value.find('\0')));
             // One pair of enclosing quotation marks is removed.
             if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
                 value = value.substr(1, value.size() - 2);
