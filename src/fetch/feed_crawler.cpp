@@ -45,7 +45,12 @@ void WorkerMain(void* argument) {
     if (!crawler) return;
     Lock(crawler);
     // A crawler being destroyed is not fetched: the worker only lets go.
-    if (crawler->retiring.load() == 0) CrawlerThread(crawler);
+    try {
+        if (crawler->retiring.load() == 0) CrawlerThread(crawler);
+    } catch (...) {
+        // A fetch that runs out of memory fails like any failed fetch: the
+        // old document stays, and the lock and the count are let go below.
+    }
     Unlock(crawler);
     // The last touch of the crawler: Destroy may free it right after.
     crawler->workers.fetch_sub(1);

@@ -34,10 +34,15 @@ void ScheduleMain(void* argument) {
         int64_t now = platform::WallClockSeconds();
         // Truncated to 32 bits: a clock set back gives a negative step.
         auto elapsed = static_cast<int32_t>(now - previous);
-        platform::MutexLock hold(*schedule->plugin_lock);
-        ScheduleWalk(*schedule->feeds, schedule->crawler_of, elapsed);
+        try {
+            platform::MutexLock hold(*schedule->plugin_lock);
+            ScheduleWalk(*schedule->feeds, schedule->crawler_of, elapsed);
+        } catch (...) {
+            // A walk that failed halfway is taken up again at the next tick.
+        }
         previous = now;
     }
+    // Set on every way out: Free waits for it.
     schedule->schedule_ended.store(1);
 }
 

@@ -330,7 +330,11 @@ bool WorkerGroup::Start(Entry entry, void* argument) {
     try {
         // The thread keeps the counter alive even if the group goes first.
         std::thread([group, entry, argument] {
-            entry(argument);
+            try {
+                entry(argument);
+            } catch (...) {
+                // The entry points catch what they can; nothing may leave a thread.
+            }
             std::lock_guard<std::mutex> hold(group->mutex);
             --group->live;
             group->idle.notify_all();
