@@ -113,11 +113,24 @@ TEST(CodePageTest, NullAndUnmappable) {
 
 TEST(CodePageTest, Iso2022JpDecodesToTheSameCharactersAs932) {
     // こんにちは、世界 with an ASCII tail.
-    EXPECT_EQ(ToUtf16(platform::kCodePageIso2022Jp,
+    EXPECT_EQ(ToUtf16(kCodePageIso2022Jp,
                       "\x1B$B$3$s$K$A$O!\"@$3&\x1B(B ok"),
               u"\u3053\u3093\u306B\u3061\u306F\u3001\u4E16\u754C ok");
     // JIS 0x2141 is the fullwidth tilde on Windows as well.
-    EXPECT_EQ(ToUtf16(platform::kCodePageIso2022Jp, "\x1B$B!A\x1B(B"), u"\uFF5E");
+    EXPECT_EQ(ToUtf16(kCodePageIso2022Jp, "\x1B$B!A\x1B(B"), u"\uFF5E");
+}
+
+// Writing ISO-2022-JP goes through 932 and back by the same arithmetic.
+TEST(CodePageTest, Iso2022JpBothWays) {
+    const char16_t* text = u"\u3053\u3093\u306B\u3061\u306F\u3001\uFF76\uFF85 ok";  // こんにちは、ｶﾅ
+    const char* jis = "\x1B$B$3$s$K$A$O!\"\x1B(B\x1B(I6\x1B(B\x1B(IE\x1B(B ok";
+    EXPECT_EQ(FromUtf16(kCodePageIso2022Jp, text), jis);
+    EXPECT_EQ(ToUtf16(kCodePageIso2022Jp, jis), text);
+    EXPECT_EQ(FromUtf16(kCodePageIso2022Jp, u""), "");
+    EXPECT_EQ(CodePageToUtf16(kCodePageIso2022Jp, nullptr), nullptr);
+    // Other code pages are not converted, on any platform.
+    EXPECT_EQ(ToUtf16(65001, "abc"), u"");
+    EXPECT_EQ(FromUtf16(65001, u"abc"), "");
 }
 
 TEST(CodePageTest, MeasureThenConvertContract) {

@@ -59,5 +59,15 @@ void FetchInProgress::Release() {
     thread_.WaitIdle(UINT32_MAX);
 }
 
+std::string UnitsOf(const std::u16string& text) {
+    std::string out;
+    char hex[8];
+    for (char16_t unit : text) {
+        std::snprintf(hex, sizeof hex, "%04X ", static_cast<unsigned>(unit));
+        out += hex;
+    }
+    return out;
+}
+
 }  // namespace testing_util
 }  // namespace feedlet

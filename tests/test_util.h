@@ -1,4 +1,5 @@
-// Small helpers shared by the tests: temporary folders and files.
+// Small helpers shared by the tests: temporary folders and files, a crawler
+// held busy, readable UTF-16.
 #pragma once
 
 #include <string>
@@ -44,6 +45,9 @@ private:
 };
 std::string ReadFile(const std::string& path);
 
+// A UTF-16 text as hexadecimal units ("65E5 FFFD "), for failure messages.
+std::string UnitsOf(const std::u16string& text);
+
 }  // namespace testing_util
 }  // namespace feedlet
 
@@ -51,3 +55,4 @@ using feedlet::testing_util::TempDir;
 using feedlet::testing_util::WriteFile;
 using feedlet::testing_util::ReadFile;
 using feedlet::testing_util::FetchInProgress;
+using feedlet::testing_util::UnitsOf;

@@ -12,9 +12,10 @@ namespace feedlet {
 namespace platform {
 
 // ---------------------------------------------------------------------------
-// Code pages. Only 932 (Windows-31J) and 50220 (ISO-2022-JP) are used.
+// Code page 932 (Windows-31J), the one code page whose tables only the OS
+// has. Other code pages give 0 on every platform; ISO-2022-JP is converted
+// on top of this by the core (core/codepage.h).
 constexpr unsigned kCodePageShiftJis = 932;
-constexpr unsigned kCodePageIso2022Jp = 50220;
 
 // Converts source bytes to UTF-16 with MultiByteToWideChar's contract:
 // source_length -1 means "up to and including the terminator". With

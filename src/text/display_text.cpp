@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "config/configuration.h"
+#include "core/encoding.h"
 #include "core/text_field.h"
 #include "feed/feed_document.h"
 #include "fetch/feed_crawler.h"
@@ -93,8 +94,6 @@ const char16_t* PatternOf(int id) {
 constexpr char16_t kJapaneseWeekdays[7] = {u'\u65E5', u'\u6708', u'\u706B', u'\u6C34',
                                            u'\u6728', u'\u91D1', u'\u571F'};  // 日月火水木金土
 constexpr char16_t kWeekdaySuffix[] = u"\u66DC\u65E5";                       // 曜日
-
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
 // Length of the token name at p (ASCII case ignored), or 0 when it does not
 // stand there in full.

@@ -2,7 +2,6 @@
 // clock_gettime for the clock, pthread mutexes with Win32 mutex semantics and
 // std::thread for detached workers. May contain only OS plumbing.
 #include "platform/platform.h"
-#include "platform/iso2022jp.h"
 
 #include <cerrno>
 #include <climits>
@@ -119,14 +118,7 @@ int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
     size_t length = source_length == -1 ? std::strlen(source) + 1 : static_cast<size_t>(source_length);
     if (length == 0) return 0;
     std::u16string result;
-    bool ok = false;
-    if (code_page == kCodePageShiftJis) {
-        ok = DecodeShiftJis(source, length, result);
-    } else if (code_page == kCodePageIso2022Jp) {
-        std::string sjis = Iso2022JpToShiftJis(source, length);
-        ok = DecodeShiftJis(sjis.data(), sjis.size(), result);
-    }
-    if (!ok) return 0;
+    if (code_page != kCodePageShiftJis || !DecodeShiftJis(source, length, result)) return 0;
     return CopyOut(result, destination, capacity);
 }
 
@@ -142,9 +134,7 @@ int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_leng
     }
     if (length == 0) return 0;
     std::string result;
-    if (code_page != kCodePageShiftJis && code_page != kCodePageIso2022Jp) return 0;
-    if (!EncodeShiftJis(source, length, result)) return 0;
-    if (code_page == kCodePageIso2022Jp) result = ShiftJisToIso2022Jp(result);
+    if (code_page != kCodePageShiftJis || !EncodeShiftJis(source, length, result)) return 0;
     return CopyOut(result, destination, capacity);
 }
 

@@ -1,7 +1,6 @@
 // Win32 implementation of the platform layer: the APIs the plugin uses on the
 // users' machines. May contain only OS plumbing; wchar_t stops here.
 #include "platform/platform.h"
-#include "platform/iso2022jp.h"
 
 #include <windows.h>
 #include <process.h>
@@ -21,39 +20,20 @@ namespace platform {
 // ---------------------------------------------------------------------------
 // Code pages
 
-// Code page 50220 goes through 932 by arithmetic (iso2022jp.h): Wine has no
-// 50220 tables, and Windows' own 50220 gives the same characters.
+// Only code page 932: code page 50220 is converted on top of it by the core
+// (codepage.h), as Wine has no 50220 tables.
 int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
                      char16_t* destination, int capacity) {
-    if (!source || capacity < 0 || source_length < -1) return 0;
-    if (code_page == kCodePageIso2022Jp) {
-        size_t length = source_length == -1 ? std::strlen(source) + 1 : static_cast<size_t>(source_length);
-        std::string sjis = Iso2022JpToShiftJis(source, length);
-        if (sjis.empty()) return 0;
-        return MultiByteToWideChar(kCodePageShiftJis, 0, sjis.data(), static_cast<int>(sjis.size()),
-                                   reinterpret_cast<wchar_t*>(destination), capacity);
-    }
+    if (code_page != kCodePageShiftJis || !source || capacity < 0 || source_length < -1) return 0;
     return MultiByteToWideChar(code_page, 0, source, source_length,
                                reinterpret_cast<wchar_t*>(destination), capacity);
 }
 
 int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_length,
                      char* destination, int capacity) {
-    if (!source || capacity < 0 || source_length < -1) return 0;
-    auto wide = reinterpret_cast<const wchar_t*>(source);
-    if (code_page == kCodePageIso2022Jp) {
-        int n = WideCharToMultiByte(kCodePageShiftJis, 0, wide, source_length, nullptr, 0, nullptr, nullptr);
-        if (n <= 0) return 0;
-        std::string sjis(static_cast<size_t>(n), '\0');
-        WideCharToMultiByte(kCodePageShiftJis, 0, wide, source_length, &sjis[0], n, nullptr, nullptr);
-        std::string jis = ShiftJisToIso2022Jp(sjis);
-        int needed = static_cast<int>(jis.size());
-        if (capacity == 0) return needed;
-        if (!destination || capacity < needed) return 0;
-        std::memcpy(destination, jis.data(), jis.size());
-        return needed;
-    }
-    return WideCharToMultiByte(code_page, 0, wide, source_length, destination, capacity, nullptr, nullptr);
+    if (code_page != kCodePageShiftJis || !source || capacity < 0 || source_length < -1) return 0;
+    return WideCharToMultiByte(code_page, 0, reinterpret_cast<const wchar_t*>(source), source_length,
+                               destination, capacity, nullptr, nullptr);
 }
 
 // ---------------------------------------------------------------------------
