@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/ini.h"
+#include "platform/posix/ascii_case.h"
 
 namespace feedlet {
 namespace platform {
@@ -24,16 +25,8 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+bool SameName(const std::string& a, const char* b) {
+    return a.size() == std::strlen(b) && EqualIgnoringAsciiCase(a.data(), b, a.size());
 }
 
 std::vector<std::string> ReadLines(const char* file, bool* exists) {
@@ -86,9 +79,9 @@ Location Find(const std::vector<std::string>& lines, const char* section, const 
             }
             if (!Trim(lines[i]).empty()) at.last_entry = static_cast<long>(i);
             std::string k, v;
-            if (at.key < 0 && key && KeyValue(lines[i], &k, &v) && EqualsIgnoringAsciiCase(k, key))
+            if (at.key < 0 && key && KeyValue(lines[i], &k, &v) && SameName(k, key))
                 at.key = static_cast<long>(i);
-        } else if (header && EqualsIgnoringAsciiCase(name, section)) {
+        } else if (header && SameName(name, section)) {
             at.section = static_cast<long>(i);
             at.last_entry = static_cast<long>(i);
         }
