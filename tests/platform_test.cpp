@@ -178,7 +178,7 @@ TEST(PlatformFilesTest, PluginDirectoryOverrideEndsWithSeparator) {
 }
 
 TEST(PlatformClockTest, ClockReadings) {
-    CalendarTime now = SystemTimeUtc();
+    CalendarFields now = SystemTimeUtc();
     EXPECT_GE(now.year, 2024);
     EXPECT_GE(now.month, 1);
     EXPECT_LE(now.month, 12);
@@ -188,24 +188,35 @@ TEST(PlatformClockTest, ClockReadings) {
 }
 
 TEST(PlatformClockTest, FormatTimeUsesTheCurrentLocale) {
-    struct tm fields;
-    std::memset(&fields, 0, sizeof fields);
-    fields.tm_year = 111;
-    fields.tm_mon = 4;
-    fields.tm_mday = 1;
-    fields.tm_hour = 10;
-    fields.tm_wday = 0;
+    CalendarFields fields;
+    fields.year = 2011;
+    fields.month = 5;
+    fields.day = 1;
+    fields.hour = 10;
+    fields.weekday = 0;
+    fields.yearday = 120;
     char16_t buffer[64];
-    ASSERT_GT(FormatTime(buffer, 64, u"%Y/%m/%d %H", &fields), 0u);
-    EXPECT_EQ(std::u16string(buffer), u"2011/05/01 10");
+    ASSERT_GT(FormatTime(buffer, 64, u"%Y/%m/%d %H %j %w", fields), 0u);
+    EXPECT_EQ(std::u16string(buffer), u"2011/05/01 10 121 0");
     // Locale names come out as real characters: never code page bytes
     // widened one by one (as Wine's wcsftime does with Japanese names).
-    fields.tm_hour = 15;
-    ASSERT_GT(FormatTime(buffer, 64, u"%p|%A|%a", &fields), 0u);
+    fields.hour = 15;
+    ASSERT_GT(FormatTime(buffer, 64, u"%p|%A|%a", fields), 0u);
     for (const char16_t* p = buffer; *p; ++p) EXPECT_FALSE(*p >= 0x80 && *p <= 0xFF) << std::hex << *p;
-    // Too small a buffer gives an empty text, never an overrun.
-    EXPECT_EQ(FormatTime(buffer, 4, u"%Y/%m/%d", &fields), 0u);
+    // Too small a buffer gives an empty text, never an overrun; so do
+    // patterns that are not ASCII, too long, or missing.
+    buffer[0] = u'#';
+    EXPECT_EQ(FormatTime(buffer, 4, u"%Y/%m/%d", fields), 0u);
     EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(FormatTime(buffer, 11, u"%Y/%m/%d", fields), 10u);  // exactly fits
+    EXPECT_EQ(FormatTime(buffer, 10, u"%Y/%m/%d", fields), 0u);
+    buffer[0] = u'#';
+    EXPECT_EQ(FormatTime(buffer, 64, u"%Y\u5E74", fields), 0u);
+    EXPECT_EQ(buffer[0], 0);
+    std::u16string long_pattern(256, u'x');
+    EXPECT_EQ(FormatTime(buffer, 64, long_pattern.c_str(), fields), 0u);
+    EXPECT_EQ(FormatTime(buffer, 64, nullptr, fields), 0u);
+    EXPECT_EQ(FormatTime(nullptr, 64, u"%Y", fields), 0u);
 }
 
 }  // namespace

@@ -29,31 +29,48 @@ int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_leng
                      char* destination, int capacity);
 
 // ---------------------------------------------------------------------------
-// Clock.
-struct CalendarTime {
-    int year;    // e.g. 2026
-    int month;   // 1..12
-    int day;     // 1..31
-    int hour;    // 0..23
-    int minute;  // 0..59
-    int second;  // 0..59
+// Clock and calendar.
+
+// The calendar fields of a date and time, the one calendar record of the
+// plugin: the clock gives them, the core's civil-date arithmetic
+// (core/plugin_time.h) turns them into plugin times and back, and
+// FormatTime writes them. As input, out-of-range values are allowed and are
+// normalised by that arithmetic the way mktime does.
+struct CalendarFields {
+    int year = 1970;
+    int month = 1;    // 1..12
+    int day = 1;      // 1..31
+    int hour = 0;     // 0..23
+    int minute = 0;   // 0..59
+    int second = 0;   // 0..59
+    int weekday = 4;  // 0 = Sunday; derived, output only
+    int yearday = 0;  // 0 = 1 January; derived, output only
 };
-// The system clock's current UTC date and time, milliseconds dropped.
-CalendarTime SystemTimeUtc();
-// Milliseconds since an arbitrary start; wraps modulo 2^32.
+
+// The system clock's current UTC date and time, milliseconds dropped: year
+// to second. weekday and yearday keep their defaults (the core derives them
+// where it needs them). Cannot fail.
+CalendarFields SystemTimeUtc();
+// Milliseconds since an arbitrary start; wraps modulo 2^32. Cannot fail.
 uint32_t TickCount();
 void SleepMilliseconds(uint32_t milliseconds);
-// Seconds since 1970-01-01 UTC as the C library's time() gives them.
+// Seconds since 1970-01-01 UTC as the C library's time() gives them; -1 when
+// the clock cannot be read.
 int64_t WallClockSeconds();
 
-// Sets the C library's time-formatting locale to the user's default.
+// Sets the C library's time-formatting locale (LC_TIME) to the user's
+// default; if that cannot be set the locale stays as it was.
 void SetUserTimeLocale();
-// strftime-style formatting into UTF-16 under the current LC_TIME locale
-// (the pattern is ASCII). fields is a filled
-// struct tm (passed as void* so this header does not pull in <ctime>).
-// Returns the number of units written without the terminator, 0 on failure
-// or when the result does not fit.
-size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields);
+// strftime-style formatting of fields (weekday and yearday included, as the
+// core's conversions derive them) into UTF-16, under the current LC_TIME
+// locale: its names (午後, 月曜日) come out as real characters on every
+// platform. The pattern must be ASCII and shorter than 256 units. Returns
+// the number of units written without the terminator; 0, with buffer[0] = 0,
+// for a null pattern, a pattern that is not ASCII or too long, an empty
+// result, or one that does not fit in capacity - 1 units (or in the
+// implementations' scratch space, which holds at least 511 characters).
+// Nothing is written when buffer is null or capacity 0.
+size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const CalendarFields& fields);
 
 // ---------------------------------------------------------------------------
 // Mutex with the semantics of a Win32 mutex: recursive for its owner, a

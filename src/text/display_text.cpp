@@ -1,7 +1,6 @@
 #include "text/display_text.h"
 
 #include <cstring>
-#include <ctime>
 
 #include "config/configuration.h"
 #include "core/encoding.h"
@@ -160,18 +159,8 @@ size_t DateValue(const FeedTime* time, int id, const TimeZoneEntry* zone, Plugin
         pattern = age > 31536000 ? u"%Y." : age > 86400 ? u"%m/%d" : u"%H:%M";
     }
     if (!pattern) return 0;
-    struct tm broken;
-    std::memset(&broken, 0, sizeof broken);
-    broken.tm_year = fields.year - 1900;
-    broken.tm_mon = fields.month - 1;
-    broken.tm_mday = fields.day;
-    broken.tm_hour = fields.hour;
-    broken.tm_min = fields.minute;
-    broken.tm_sec = fields.second;
-    broken.tm_wday = fields.weekday;
-    broken.tm_yday = fields.yearday;
     char16_t value[kValueCapacity];
-    size_t length = platform::FormatTime(value, kValueCapacity, pattern, &broken);
+    size_t length = platform::FormatTime(value, kValueCapacity, pattern, fields);
     return Emit(value, length, out, room);
 }
 

@@ -3,6 +3,7 @@
 // with Win32 mutex semantics and std::thread for detached workers. May
 // contain only OS plumbing.
 #include "platform/platform.h"
+#include "platform/tm_fields.h"
 
 #include <cerrno>
 #include <climits>
@@ -169,12 +170,12 @@ int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_leng
 // ---------------------------------------------------------------------------
 // Clock
 
-CalendarTime SystemTimeUtc() {
+CalendarFields SystemTimeUtc() {
     time_t now = time(nullptr);
-    struct tm fields;
-    gmtime_r(&now, &fields);
-    return CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-                        fields.tm_hour, fields.tm_min, fields.tm_sec};
+    struct tm broken;
+    gmtime_r(&now, &broken);
+    return CalendarFields{broken.tm_year + 1900, broken.tm_mon + 1, broken.tm_mday,
+                          broken.tm_hour, broken.tm_min, broken.tm_sec};
 }
 
 uint32_t TickCount() {
@@ -196,10 +197,10 @@ int64_t WallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
 void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
 
-size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields) {
+size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const CalendarFields& fields) {
     if (!buffer || capacity == 0) return 0;
     buffer[0] = 0;
-    if (!format || !tm_fields) return 0;
+    if (!format) return 0;
     // wchar_t is UTF-32 here: widen the pattern, format, and let iconv turn
     // the result into UTF-16.
     wchar_t pattern[256];
@@ -210,7 +211,8 @@ size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, con
     }
     pattern[i] = 0;
     wchar_t wide[512];
-    size_t n = wcsftime(wide, sizeof wide / sizeof wide[0], pattern, static_cast<const struct tm*>(tm_fields));
+    const struct tm broken = TmFromFields(fields);
+    size_t n = wcsftime(wide, sizeof wide / sizeof wide[0], pattern, &broken);
     if (n == 0) return 0;
     Iconv cd("UTF-16LE", "WCHAR_T");
     if (!cd.ok()) return 0;

@@ -1,6 +1,7 @@
 // Win32 implementation of the platform layer: the APIs the plugin uses on the
 // users' machines. May contain only OS plumbing; wchar_t stops here.
 #include "platform/platform.h"
+#include "platform/tm_fields.h"
 
 #include <windows.h>
 #include <process.h>
@@ -39,10 +40,10 @@ int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_leng
 // ---------------------------------------------------------------------------
 // Clock
 
-CalendarTime SystemTimeUtc() {
+CalendarFields SystemTimeUtc() {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    return CalendarTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    return CalendarFields{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 uint32_t TickCount() { return GetTickCount(); }
@@ -53,9 +54,10 @@ int64_t WallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
 void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
 
-size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields) {
-    if (!buffer || capacity == 0 || !format || !tm_fields) return 0;
+size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const CalendarFields& fields) {
+    if (!buffer || capacity == 0) return 0;
     buffer[0] = 0;
+    if (!format) return 0;
     // The locale's names (午後, 月曜日) are stored in the locale's code page.
     // msvcrt's strftime gives them right; Wine's wcsftime widens them byte by
     // byte. So the narrow function formats, and the text is converted with
@@ -70,7 +72,8 @@ size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, con
     char narrow[1024];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"  // the patterns are our own
-    size_t n = strftime(narrow, sizeof narrow, pattern, static_cast<const struct tm*>(tm_fields));
+    const struct tm broken = TmFromFields(fields);
+    size_t n = strftime(narrow, sizeof narrow, pattern, &broken);
 #pragma GCC diagnostic pop
     if (n == 0) return 0;
     int units = MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(n), nullptr, 0);
