@@ -19,51 +19,67 @@ using namespace feedlet::platform;
 
 namespace {
 
-TEST(PlatformThreadsTest, MutexIsRecursiveAndProbesWithoutWaiting) {
-    Mutex mutex;
-    EXPECT_FALSE(mutex.Lock());  // not created yet
-    ASSERT_TRUE(mutex.Create(nullptr));
-    ASSERT_TRUE(mutex.Lock());
-    EXPECT_TRUE(mutex.TryLock());  // the owner may take it again
-
+// Whether another thread's zero-wait probe gets the mutex (it lets go at once).
+bool AnotherThreadGets(Mutex& mutex) {
     WorkerGroup group;
     std::atomic<int> probe{-1};
     struct Ctx {
         Mutex* mutex;
         std::atomic<int>* probe;
     } ctx{&mutex, &probe};
-    ASSERT_TRUE(group.Start(
+    bool started = group.Start(
         [](void* raw) {
             auto* c = static_cast<Ctx*>(raw);
             bool got = c->mutex->TryLock();
             if (got) c->mutex->Unlock();
             c->probe->store(got ? 1 : 0);
         },
-        &ctx));
-    ASSERT_TRUE(group.WaitIdle(UINT32_MAX));
-    EXPECT_EQ(probe.load(), 0);  // held by us: another thread's probe fails at once
+        &ctx);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(group.WaitIdle(UINT32_MAX));
+    return probe.load() == 1;
+}
 
+TEST(PlatformThreadsTest, MutexIsRecursiveAndProbesWithoutWaiting) {
+    Mutex mutex;
+    EXPECT_FALSE(mutex.Lock());  // not created yet
+    ASSERT_TRUE(mutex.Create(nullptr));
+    ASSERT_TRUE(mutex.Lock());
+    EXPECT_TRUE(mutex.TryLock());  // the owner may take it again
+    EXPECT_FALSE(AnotherThreadGets(mutex));  // held by us: another thread's probe fails at once
     mutex.Unlock();
+    EXPECT_FALSE(AnotherThreadGets(mutex));  // one level is still held
     mutex.Unlock();
-    ASSERT_TRUE(group.Start(
-        [](void* raw) {
-            auto* c = static_cast<Ctx*>(raw);
-            bool got = c->mutex->TryLock();
-            if (got) c->mutex->Unlock();
-            c->probe->store(got ? 1 : 0);
-        },
-        &ctx));
-    ASSERT_TRUE(group.WaitIdle(UINT32_MAX));
-    EXPECT_EQ(probe.load(), 1);
+    EXPECT_TRUE(AnotherThreadGets(mutex));
     EXPECT_TRUE(mutex.Close());
     EXPECT_FALSE(mutex.Close());
 }
 
-TEST(PlatformThreadsTest, ClosingAHeldMutexSucceeds) {
-    Mutex mutex;
+// Shutdown closes a mutex it holds. On Windows both objects below are one
+// kernel mutex, so the other thread's probe shows that the close ended every
+// level of the hold; on POSIX they are two mutexes, and the close must still
+// let go of a locked one before destroying it.
+TEST(PlatformThreadsTest, ClosingAHeldMutexEndsTheHold) {
+    Mutex mutex, same_name;
     ASSERT_TRUE(mutex.Create("Feedlet_test_mutex_close"));
+    ASSERT_TRUE(same_name.Create("Feedlet_test_mutex_close"));
     ASSERT_TRUE(mutex.Lock());
-    EXPECT_TRUE(mutex.Close());  // the shutdown path closes without releasing
+    ASSERT_TRUE(mutex.Lock());
+    EXPECT_TRUE(mutex.Close());
+    EXPECT_FALSE(mutex.IsCreated());
+    EXPECT_FALSE(mutex.Lock());
+    EXPECT_FALSE(mutex.TryLock());
+    mutex.Unlock();  // harmless
+    EXPECT_FALSE(mutex.Close());
+
+    EXPECT_TRUE(AnotherThreadGets(same_name));
+
+    // A mutex closed by a thread that does not hold it stays free as well.
+    ASSERT_TRUE(mutex.Create(nullptr));
+    mutex.Unlock();  // not held: nothing happens
+    EXPECT_TRUE(mutex.TryLock());
+    mutex.Unlock();
+    EXPECT_TRUE(mutex.Close());
 }
 
 TEST(PlatformThreadsTest, WorkerGroupCountsUntilEveryWorkerReturns) {
@@ -97,6 +113,7 @@ TEST(PlatformThreadsTest, EventWaitTimesOutUntilSet) {
     event.Set();
     EXPECT_TRUE(event.Wait(0));
     EXPECT_TRUE(event.Wait(0));  // stays set
+    EXPECT_TRUE(event.Wait(UINT32_MAX));
     event.Reset();
     EXPECT_FALSE(event.Wait(0));
 }
@@ -117,6 +134,13 @@ TEST(PlatformFilesTest, ReadWholeFile) {
     EXPECT_EQ(data, nullptr);
     std::string missing = dir.path() + "missing.xml";
     EXPECT_EQ(ReadWholeFile(missing.c_str(), 1024, 3, &data, &length), FileStatus::kNotFound);
+    std::string missing_folder = dir.path() + "none" + kPathSeparator + "feed.xml";
+    EXPECT_EQ(ReadWholeFile(missing_folder.c_str(), 1024, 3, &data, &length), FileStatus::kNotFound);
+    std::string under_a_file = path + kPathSeparator + "feed.xml";  // feed.xml is no folder
+    EXPECT_EQ(ReadWholeFile(under_a_file.c_str(), 1024, 3, &data, &length), FileStatus::kNotFound);
+    EXPECT_EQ(ReadWholeFile(nullptr, 1024, 3, &data, &length), FileStatus::kError);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(length, 0u);
 
     std::string empty = dir.path() + "empty.xml";
     WriteFile(empty, "");
@@ -135,8 +159,12 @@ TEST(PlatformFilesTest, FoldersAndEntries) {
     std::string folder = dir.path() + "Feedlet";
     EXPECT_TRUE(CreateFolder(folder.c_str()));
     EXPECT_TRUE(DirectoryHasEntry(dir.path().c_str(), "Feedlet"));
+    EXPECT_TRUE(CreateFolder(folder.c_str()));  // it exists already
     std::string nested = dir.path() + "no" + kPathSeparator + "such";
     EXPECT_FALSE(CreateFolder(nested.c_str()));
+    EXPECT_FALSE(CreateFolder(nullptr));
+    EXPECT_FALSE(DirectoryHasEntry(nullptr, "Feedlet"));
+    EXPECT_FALSE(DirectoryHasEntry(dir.path().c_str(), nullptr));
 }
 
 TEST(PlatformFilesTest, LastPathSeparatorNeverStopsInsideACharacter) {

@@ -20,11 +20,18 @@ constexpr unsigned kCodePageShiftJis = 932;
 // Converts source bytes to UTF-16 with MultiByteToWideChar's contract:
 // source_length -1 means "up to and including the terminator". With
 // capacity 0 only measures. Returns the number of units produced (terminator
-// included when it was part of the input), or 0 on failure (unknown code page,
-// capacity too small). Undecodable bytes become U+30FB, as Windows does for 932.
+// included when it was part of the input). 0 on failure: another code page,
+// a null source, source_length 0 or below -1, a negative capacity, a null
+// destination with a capacity, a result that does not fit in capacity (what
+// was written is then unspecified, never beyond capacity), or no converter.
+// Bytes that are no character become U+30FB, one per byte, and a lead byte
+// with a byte of the trail range (40..FC) that makes no character one U+30FB
+// for both, as Windows reads code page 932.
 int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
                      char16_t* destination, int capacity);
-// The mirror image (WideCharToMultiByte); unmappable characters become '?'.
+// The mirror image (WideCharToMultiByte), with the same failures. A
+// character code page 932 cannot hold becomes '?', one per UTF-16 unit;
+// Windows first tries its best-fit table (é is written e), iconv has none.
 int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_length,
                      char* destination, int capacity);
 
@@ -74,24 +81,37 @@ size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, con
 
 // ---------------------------------------------------------------------------
 // Mutex with the semantics of a Win32 mutex: recursive for its owner, a
-// blocking take and a zero-wait probe. On Windows it is a named kernel mutex.
+// blocking take and a zero-wait probe. On Windows it is a named kernel mutex
+// (a second Create with the same name reaches the same mutex); on POSIX the
+// name is ignored and every Mutex is its own. A thread must not end while it
+// holds one: Windows would hand it to the next taker as abandoned, POSIX
+// would keep it held for ever.
 class Mutex {
 public:
     Mutex() = default;
+    // Closes the mutex (see Close).
     ~Mutex();
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
-    // Creates the mutex, not owned, under name (may be null). False on failure.
+    // Creates the mutex, not owned, under name (may be null). True at once
+    // when it exists already; false when it could not be created.
     bool Create(const char* name);
     bool IsCreated() const { return handle_ != nullptr; }
-    // Waits without time-out. False when the mutex does not exist.
+    // Waits without time-out. False when the mutex does not exist (or the
+    // wait itself fails); the caller then does not hold it.
     bool Lock();
-    // Takes the mutex only if that needs no waiting.
+    // Takes the mutex only if that needs no waiting (always for its owner).
+    // False when another thread holds it or it does not exist.
     bool TryLock();
+    // Gives up one level of the caller's hold. Does nothing when the caller
+    // does not hold the mutex or it does not exist.
     void Unlock();
-    // Closes the mutex (a hold by the calling thread ends with it). Returns
-    // true when a mutex was closed.
+    // Ends the calling thread's hold, every level of it, and closes the
+    // mutex, so that a thread waiting through another handle of the same
+    // name (Windows) gets it. No other thread may be using this object
+    // meanwhile. Lock and TryLock then fail until the next Create. True when
+    // a mutex was closed, false when there was none.
     bool Close();
 
 private:
@@ -111,7 +131,9 @@ private:
     bool held_;
 };
 
-// A wake-up signal: one thread waits (with a time-out), another sets it.
+// A wake-up signal: one thread waits (with a time-out), another sets it. It
+// stays set until Reset. An event the system could not create (no memory,
+// no handles) is never set: Set and Reset do nothing, Wait fails at once.
 class Event {
 public:
     Event();
@@ -120,7 +142,8 @@ public:
     Event& operator=(const Event&) = delete;
     void Set();
     void Reset();
-    // True when the event was set within timeout_ms (it stays set).
+    // True when the event is or becomes set within timeout_ms (UINT32_MAX:
+    // no limit).
     bool Wait(uint32_t timeout_ms);
 private:
     void* impl_;
@@ -128,7 +151,9 @@ private:
 
 // ---------------------------------------------------------------------------
 // Detached worker threads, counted so that an owner can wait until every
-// thread it started has returned from its function.
+// thread it started has returned from its function. A group whose record
+// could not be allocated starts nothing (Start fails), counts 0 and is
+// always idle.
 class WorkerGroup {
 public:
     WorkerGroup();
@@ -152,33 +177,46 @@ private:
 
 // ---------------------------------------------------------------------------
 // Files and folders. Paths are code page 932 on Windows, UTF-8 bytes here.
-enum class FileStatus { kOk, kNotFound, kTooLarge, kNoMemory, kError };
+enum class FileStatus {
+    kOk,
+    kNotFound,  // no such file, or a folder on the way is missing
+    kTooLarge,  // larger than max_bytes
+    kNoMemory,  // no block for the contents
+    kError,     // anything else: a folder, no access, held open by another
+                // program (Windows), a read that failed, a null path
+};
 // Reads a whole file into a malloc'd block followed by `padding` zero bytes.
-// On Windows the file is opened without sharing, as the feed reader always
-// has. Files above max_bytes give kTooLarge.
+// On Windows the file is opened without sharing, so a file that another
+// program is still writing is not read half-done. On any status but kOk,
+// *data is null and *length 0.
 FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
                          unsigned char** data, size_t* length);
-// True when directory contains an entry named name (file or folder).
+// True when directory (ending in a separator) contains an entry named name,
+// file or folder; false otherwise and for null arguments.
 bool DirectoryHasEntry(const char* directory, const char* name);
-// Creates one folder; false when it could not be created.
+// Creates one folder (not its parents). True when it was created or the name
+// exists already; false when it could not be created and for a null path.
 bool CreateFolder(const char* path);
 
 // The separator between path components ('\\' on Windows, '/' elsewhere).
 extern const char kPathSeparator;
-// The last separator character of path, or null when it has none. On Windows
-// the path is walked character by character in the ANSI code page, because
-// the trail byte of a double-byte character (ソ is 83 5C in code page 932)
-// can be the separator's byte.
+// The last separator character of path, or null when it has none (or path is
+// null). On Windows the path is walked character by character in the ANSI
+// code page, because the trail byte of a double-byte character (ソ is 83 5C
+// in code page 932) can be the separator's byte.
 const char* LastPathSeparator(const char* path);
 // The plugin's directory with a trailing separator: on Windows the folder of
-// the DLL; elsewhere whatever SetPluginDirectory last stored ("" before).
+// the module holding this code (the DLL, or the program it is linked into),
+// "" when the system cannot say; elsewhere whatever SetPluginDirectory last
+// stored ("" before).
 const char* PluginDirectory();
-// Overrides the plugin directory (tests and tools; required on POSIX).
+// Overrides the plugin directory (tests and tools; required on POSIX). A
+// missing trailing separator is added; null or "" clears the override (on
+// Windows the module's folder is then used again).
 void SetPluginDirectory(const char* directory);
 
 // ---------------------------------------------------------------------------
-// Private-profile (INI) access: see ini.h (added with the configuration).
-// HTTP(S) download: see http.h (added with feed acquisition).
+// Private-profile (INI) access: ini.h. HTTP(S) download: http.h.
 
 }  // namespace platform
 }  // namespace feedlet

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/ini.h"
 #include "platform/posix/ascii_case.h"
 
@@ -90,6 +92,17 @@ Location Find(const std::vector<std::string>& lines, const char* section, const 
     return at;
 }
 
+// What a deletion with nothing to delete answers, as the system's function
+// does: success without writing anything, unless the file's folder is
+// missing.
+bool NothingToDelete(const char* file, bool exists) {
+    if (exists) return true;
+    const char* slash = std::strrchr(file, '/');
+    std::string folder = slash ? std::string(file, static_cast<size_t>(slash - file) + 1) : std::string(".");
+    struct stat info;
+    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool WriteLines(const char* file, const std::vector<std::string>& lines) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out) return false;
@@ -127,7 +140,8 @@ bool IniWriteString(const char* file, const char* section, const char* key, cons
     Location at = Find(lines, section, key);
     if (!key) {
         // A null key deletes the whole section.
-        if (at.section >= 0) lines.erase(lines.begin() + at.section, lines.begin() + at.section_end);
+        if (at.section < 0) return NothingToDelete(file, exists);
+        lines.erase(lines.begin() + at.section, lines.begin() + at.section_end);
         return WriteLines(file, lines);
     }
     std::string entry = std::string(key) + "=" + (value ? value : "");
@@ -135,7 +149,7 @@ bool IniWriteString(const char* file, const char* section, const char* key, cons
         if (value) lines[static_cast<size_t>(at.key)] = entry;
         else lines.erase(lines.begin() + at.key);
     } else if (!value) {
-        return exists;  // nothing to delete
+        return NothingToDelete(file, exists);
     } else if (at.section >= 0) {
         lines.insert(lines.begin() + at.last_entry + 1, entry);
     } else {

@@ -234,8 +234,8 @@ size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, con
 
 // ---------------------------------------------------------------------------
 // Mutex: recursive like a Win32 mutex. The owner and depth are tracked here
-// so that closing a mutex its owner still holds (as shutdown does) releases
-// it properly before it is destroyed.
+// so that Close can end its caller's hold (as shutdown needs) before the
+// mutex is destroyed.
 
 namespace {
 struct MutexImpl {
@@ -313,11 +313,12 @@ struct EventImpl {
 };
 }  // namespace
 
-Event::Event() : impl_(new EventImpl) {}
+Event::Event() : impl_(new (std::nothrow) EventImpl) {}
 Event::~Event() { delete static_cast<EventImpl*>(impl_); }
 
 void Event::Set() {
     auto* e = static_cast<EventImpl*>(impl_);
+    if (!e) return;
     std::lock_guard<std::mutex> hold(e->mutex);
     e->set = true;
     e->cv.notify_all();
@@ -325,14 +326,21 @@ void Event::Set() {
 
 void Event::Reset() {
     auto* e = static_cast<EventImpl*>(impl_);
+    if (!e) return;
     std::lock_guard<std::mutex> hold(e->mutex);
     e->set = false;
 }
 
 bool Event::Wait(uint32_t timeout_ms) {
     auto* e = static_cast<EventImpl*>(impl_);
+    if (!e) return false;
     std::unique_lock<std::mutex> hold(e->mutex);
-    return e->cv.wait_for(hold, std::chrono::milliseconds(timeout_ms), [e] { return e->set; });
+    auto is_set = [e] { return e->set; };
+    if (timeout_ms == UINT32_MAX) {
+        e->cv.wait(hold, is_set);
+        return true;
+    }
+    return e->cv.wait_for(hold, std::chrono::milliseconds(timeout_ms), is_set);
 }
 
 // ---------------------------------------------------------------------------
@@ -347,10 +355,21 @@ struct GroupImpl {
 using GroupRef = std::shared_ptr<GroupImpl>;
 }  // namespace
 
-WorkerGroup::WorkerGroup() : impl_(new GroupRef(std::make_shared<GroupImpl>())) {}
+namespace {
+GroupRef* NewGroup() {
+    try {
+        return new GroupRef(std::make_shared<GroupImpl>());
+    } catch (...) {
+        return nullptr;
+    }
+}
+}  // namespace
+
+WorkerGroup::WorkerGroup() : impl_(NewGroup()) {}
 WorkerGroup::~WorkerGroup() { delete static_cast<GroupRef*>(impl_); }
 
 bool WorkerGroup::Start(Entry entry, void* argument) {
+    if (!impl_) return false;
     GroupRef group = *static_cast<GroupRef*>(impl_);
     {
         std::lock_guard<std::mutex> hold(group->mutex);
@@ -374,12 +393,14 @@ bool WorkerGroup::Start(Entry entry, void* argument) {
 }
 
 uint32_t WorkerGroup::Live() const {
+    if (!impl_) return 0;
     GroupImpl& group = **static_cast<GroupRef*>(impl_);
     std::lock_guard<std::mutex> hold(group.mutex);
     return group.live;
 }
 
 bool WorkerGroup::WaitIdle(uint32_t timeout_ms) {
+    if (!impl_) return true;
     GroupImpl& group = **static_cast<GroupRef*>(impl_);
     std::unique_lock<std::mutex> hold(group.mutex);
     auto idle = [&group] { return group.live == 0; };
@@ -397,8 +418,11 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
                          unsigned char** data, size_t* length) {
     *data = nullptr;
     *length = 0;
+    if (!path) return FileStatus::kError;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? FileStatus::kNotFound : FileStatus::kError;
+    // ENOTDIR: a file where a folder of the path should be, which Windows
+    // reports as a missing path.
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FileStatus::kNotFound : FileStatus::kError;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
@@ -432,12 +456,13 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
 }
 
 bool DirectoryHasEntry(const char* directory, const char* name) {
+    if (!directory || !name) return false;
     std::string path = std::string(directory) + name;
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 }
 
-bool CreateFolder(const char* path) { return mkdir(path, 0777) == 0 || errno == EEXIST; }
+bool CreateFolder(const char* path) { return path && (mkdir(path, 0777) == 0 || errno == EEXIST); }
 
 const char kPathSeparator = '/';
 

@@ -167,8 +167,8 @@ HttpStatus HttpGet(const char* url, const HttpLimits& limits, size_t padding,
         if (!OpenRequest(session.get(), location.c_str(), limits.timeout_ms, connection, request))
             return HttpStatus::kFailed;
         if (!IsRedirect(request.get())) break;
-        // Wine's WinINet follows a redirect loop forever, so redirects are
-        // followed here, with a bound, on every platform.
+        // Wine's WinINet follows a redirect loop forever, so this code
+        // follows redirects itself, with the bound libcurl has on POSIX.
         if (hops == kMaxRedirects || !RedirectTarget(request.get(), location)) return HttpStatus::kFailed;
     }
 

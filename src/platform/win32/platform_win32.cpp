@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <new>
 #include <string>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected on Windows");
@@ -113,9 +114,14 @@ void Mutex::Unlock() {
 
 bool Mutex::Close() {
     if (!handle_) return false;
-    BOOL ok = CloseHandle(handle_);
+    // Closing a handle does not end its thread's ownership: another handle
+    // of the same name would wait until the thread ends. ReleaseMutex fails
+    // once the caller holds no level any more (or never held it).
+    while (ReleaseMutex(handle_)) {
+    }
+    CloseHandle(handle_);
     handle_ = nullptr;
-    return ok != FALSE;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -181,11 +187,12 @@ unsigned __stdcall ThreadMain(void* raw) {
 
 // The group record is never freed: a finishing worker may still touch it
 // after its owner stopped waiting, and there is one group per plugin.
-WorkerGroup::WorkerGroup() : impl_(new GroupImpl) {}
+WorkerGroup::WorkerGroup() : impl_(new (std::nothrow) GroupImpl) {}
 WorkerGroup::~WorkerGroup() {}
 
 bool WorkerGroup::Start(Entry entry, void* argument) {
     auto* group = static_cast<GroupImpl*>(impl_);
+    if (!group) return false;
     auto* start = new (std::nothrow) ThreadStart{group, entry, argument, ReferenceOwnModule()};
     if (!start) return false;
     AcquireSRWLockExclusive(&group->lock);
@@ -210,6 +217,7 @@ bool WorkerGroup::Start(Entry entry, void* argument) {
 
 uint32_t WorkerGroup::Live() const {
     auto* group = static_cast<GroupImpl*>(impl_);
+    if (!group) return 0;
     AcquireSRWLockShared(&group->lock);
     LONG live = group->live;
     ReleaseSRWLockShared(&group->lock);
@@ -218,6 +226,7 @@ uint32_t WorkerGroup::Live() const {
 
 bool WorkerGroup::WaitIdle(uint32_t timeout_ms) {
     auto* group = static_cast<GroupImpl*>(impl_);
+    if (!group) return true;
     DWORD start = GetTickCount();
     AcquireSRWLockExclusive(&group->lock);
     while (group->live > 0) {
@@ -241,6 +250,7 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
                          unsigned char** data, size_t* length) {
     *data = nullptr;
     *length = 0;
+    if (!path) return FileStatus::kError;
     // No sharing: a file that another program is writing is not read half-done.
     HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -283,11 +293,13 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
 }
 
 bool DirectoryHasEntry(const char* directory, const char* name) {
+    if (!directory || !name) return false;
     char found[MAX_PATH];
     return SearchPathA(directory, name, nullptr, MAX_PATH, found, nullptr) != 0;
 }
 
 bool CreateFolder(const char* path) {
+    if (!path) return false;
     return CreateDirectoryA(path, nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
