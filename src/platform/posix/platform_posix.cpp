@@ -3,7 +3,7 @@
 // with Win32 mutex semantics and std::thread for detached workers. May
 // contain only OS plumbing.
 #include "platform/platform.h"
-#include "platform/tm_fields.h"
+#include "platform/time_format.h"
 
 #include <cerrno>
 #include <climits>
@@ -200,16 +200,10 @@ void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
 size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const CalendarFields& fields) {
     if (!buffer || capacity == 0) return 0;
     buffer[0] = 0;
-    if (!format) return 0;
     // wchar_t is UTF-32 here: widen the pattern, format, and let iconv turn
     // the result into UTF-16.
     wchar_t pattern[256];
-    size_t i = 0;
-    for (; format[i]; ++i) {
-        if (format[i] > 0x7F || i + 1 >= sizeof pattern / sizeof pattern[0]) return 0;  // patterns are ASCII
-        pattern[i] = static_cast<wchar_t>(format[i]);
-    }
-    pattern[i] = 0;
+    if (!CopyPattern(format, pattern)) return 0;
     wchar_t wide[512];
     const struct tm broken = TmFromFields(fields);
     size_t n = wcsftime(wide, sizeof wide / sizeof wide[0], pattern, &broken);

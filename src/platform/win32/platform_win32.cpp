@@ -1,7 +1,7 @@
 // Win32 implementation of the platform layer: the APIs the plugin uses on the
 // users' machines. May contain only OS plumbing; wchar_t stops here.
 #include "platform/platform.h"
-#include "platform/tm_fields.h"
+#include "platform/time_format.h"
 
 #include <windows.h>
 #include <process.h>
@@ -58,18 +58,12 @@ void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
 size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const CalendarFields& fields) {
     if (!buffer || capacity == 0) return 0;
     buffer[0] = 0;
-    if (!format) return 0;
     // The locale's names (午後, 月曜日) are stored in the locale's code page.
     // msvcrt's strftime gives them right; Wine's wcsftime widens them byte by
     // byte. So the narrow function formats, and the text is converted with
     // the code page the CRT locale uses (the ANSI code page for "").
     char pattern[256];
-    size_t i = 0;
-    for (; format[i]; ++i) {
-        if (format[i] > 0x7F || i + 1 >= sizeof pattern) return 0;  // patterns are ASCII
-        pattern[i] = static_cast<char>(format[i]);
-    }
-    pattern[i] = 0;
+    if (!CopyPattern(format, pattern)) return 0;
     char narrow[1024];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"  // the patterns are our own
