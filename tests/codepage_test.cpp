@@ -97,6 +97,33 @@ TEST(CodePageTest, PlainShiftJisCharacters) {
     }
 }
 
+// Bytes that are no character. The two platforms' tables legitimately
+// differ on some of them; both are pinned here so neither changes unseen.
+TEST(CodePageTest, BytesThatAreNoCharacter) {
+    struct {
+        const char* bytes;
+        const char16_t* windows;
+        const char16_t* posix;
+    } rows[] = {
+        {"\x85\x40", u"\u30FB", u"\u30FB"},        // unassigned pair: one for both bytes
+        {"a\x81", u"a\u30FB", u"a\u30FB"},          // lead byte at the end
+        {"\xEB\x40z", u"\u30FB" "z", u"\u30FB" "z"},
+        {"\xF0\x40", u"\uE000", u"\uE000"},        // user-defined row: private use
+        {"\x80", u"\u0080", u"\u30FB"},
+        {"\xA0", u"\uF8F0", u"\u30FB"},
+        {"\xFD\xFE\xFF", u"\uF8F1\uF8F2\uF8F3", u"\u30FB\u30FB\u30FB"},
+        {"\x81 x", u"\u30FB" "x", u"\u30FB x"},      // a byte below 40 after a lead
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bytes);
+#ifdef _WIN32
+        EXPECT_EQ(ToUtf16(932, row.bytes), row.windows);
+#else
+        EXPECT_EQ(ToUtf16(932, row.bytes), row.posix);
+#endif
+    }
+}
+
 TEST(CodePageTest, NullAndUnmappable) {
     EXPECT_EQ(CodePageToUtf16(932, nullptr), nullptr);
     EXPECT_EQ(Utf16ToCodePage(932, nullptr), nullptr);

@@ -24,9 +24,11 @@ constexpr unsigned kCodePageShiftJis = 932;
 // a null source, source_length 0 or below -1, a negative capacity, a null
 // destination with a capacity, a result that does not fit in capacity (what
 // was written is then unspecified, never beyond capacity), or no converter.
-// Bytes that are no character become U+30FB, one per byte, and a lead byte
-// with a byte of the trail range (40..FC) that makes no character one U+30FB
-// for both, as Windows reads code page 932.
+// A lead byte with a byte of the trail range (40..FC) that makes no
+// character becomes one U+30FB for both. Where the tables differ: the single
+// bytes 80, A0 and FD..FF are U+0080 and U+F8F0..U+F8F3 on Windows and
+// U+30FB here, and a lead byte before a byte below 40 takes that byte with
+// it into its U+30FB under Wine but not here.
 int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
                      char16_t* destination, int capacity);
 // The mirror image (WideCharToMultiByte), with the same failures. A
