@@ -28,6 +28,19 @@ std::string FromUtf16(unsigned cp, const char16_t* text) {
     return out;
 }
 
+// The expectation of the platform under test, where the system's tables and
+// iconv's legitimately differ.
+template <typename Text>
+Text OnThisPlatform(Text windows, Text posix) {
+#ifdef _WIN32
+    (void)posix;
+    return windows;
+#else
+    (void)windows;
+    return posix;
+#endif
+}
+
 struct Row {
     const char* bytes;
     const char16_t* text;
@@ -89,11 +102,7 @@ TEST(CodePageTest, PlainShiftJisCharacters) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.posix);
-#ifdef _WIN32
-        EXPECT_EQ(FromUtf16(932, row.text), row.windows);
-#else
-        EXPECT_EQ(FromUtf16(932, row.text), row.posix);
-#endif
+        EXPECT_EQ(FromUtf16(932, row.text), OnThisPlatform(row.windows, row.posix));
     }
 }
 
@@ -116,11 +125,7 @@ TEST(CodePageTest, BytesThatAreNoCharacter) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bytes);
-#ifdef _WIN32
-        EXPECT_EQ(ToUtf16(932, row.bytes), row.windows);
-#else
-        EXPECT_EQ(ToUtf16(932, row.bytes), row.posix);
-#endif
+        EXPECT_EQ(ToUtf16(932, row.bytes), OnThisPlatform(row.windows, row.posix));
     }
 }
 
