@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "config/configuration.h"
-#include "core/utf8.h"
+#include "core/encoding.h"
 #include "feed/feed_document.h"
 #include "fetch/feed_crawler.h"
 #include "menu/article_menu.h"
@@ -30,16 +30,7 @@ namespace {
 constexpr PluginTime kNow = 1796644800;
 
 std::string Utf8Of(const char16_t* text) {
-    std::string out;
-    for (size_t i = 0; text && text[i]; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
+    return text ? Utf16ToUtf8(text, Utf16Length(text), LoneSurrogates::kKeep) : std::string();
 }
 
 // One line per entry of a submenu: its kind and its label.

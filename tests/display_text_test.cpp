@@ -82,17 +82,8 @@ protected:
     }
 
     std::u16string Strftime(const char16_t* pattern, int y, int mo, int d, int h, int mi, int sec, int wday) {
-        struct tm t;
-        std::memset(&t, 0, sizeof t);
-        t.tm_year = y - 1900;
-        t.tm_mon = mo - 1;
-        t.tm_mday = d;
-        t.tm_hour = h;
-        t.tm_min = mi;
-        t.tm_sec = sec;
-        t.tm_wday = wday;
         char16_t buffer[256];
-        platform::FormatTime(buffer, 256, pattern, &t);
+        platform::FormatTime(buffer, 256, pattern, CalendarFields{y, mo, d, h, mi, sec, wday, 0});
         return buffer;
     }
 

@@ -1,7 +1,7 @@
 // Encoding detection and conversion of fetched documents: byte-order marks,
-// the declared encoding, the UTF-8 decoder, EUC-JP to Shift_JIS, and real
-// Japanese documents in every supported encoding (tests/fixtures/documents,
-// written by make_fixtures.py there).
+// the declared encoding, the choice of decoder, and real Japanese documents
+// in every supported encoding (tests/fixtures/documents, written by
+// make_fixtures.py there). The decoders themselves: encoding_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -41,24 +41,6 @@ std::u16string Decoded(const std::string& bytes, TextEncoding* encoding = nullpt
     EXPECT_TRUE(DecodeDocument(buffer, text));
     if (encoding) *encoding = text.encoding();
     return text.text() ? std::u16string(text.text()) : std::u16string();
-}
-
-std::u16string DecodedUtf8(const std::string& bytes) {
-    char16_t* text = DecodeUtf8(bytes.c_str());
-    std::u16string result = text ? text : u"";
-    free(text);
-    return result;
-}
-
-// Readable form of a UTF-16 text for failure messages.
-std::string Units(const std::u16string& text) {
-    std::string out;
-    char hex[8];
-    for (char16_t u : text) {
-        std::snprintf(hex, sizeof hex, "%04X ", static_cast<unsigned>(u));
-        out += hex;
-    }
-    return out;
 }
 
 TEST(DeclaredEncodingTest, FindsTheDeclaredNameByPrefix) {
@@ -109,144 +91,6 @@ TEST(DeclaredEncodingTest, FindsTheDeclaredNameByPrefix) {
         EXPECT_EQ(DeclaredEncoding(row.text), row.expected);
     }
     EXPECT_EQ(DeclaredEncoding(Bytes("<?xml encoding=\"SJ\0S\"?>").c_str()), kUtf8);
-}
-
-// Malformed input becomes one U+FFFD per maximal subpart (as ICU and
-// Python decode it), and never takes a byte that could start something.
-TEST(DecodeUtf8Test, DecodesEveryCharacterAndReplacesMalformedSequences) {
-    struct Row {
-        const char* name;
-        std::string bytes;
-        std::u16string expected;
-    } rows[] = {
-        {"ascii", "<rss>", u"<rss>"},
-        {"empty", "", u""},
-        {"two bytes", "\xC3\xA9", u"\u00E9"},
-        {"three bytes", "\xE6\x97\xA5", u"\u65E5"},
-        {"byte-order mark stays", "\xEF\xBB\xBF<", u"\uFEFF<"},
-        {"four bytes", "\xF0\x9F\x98\x80!", u"\U0001F600!"},
-        {"highest", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
-        {"U+FFFF", "\xEF\xBF\xBF", u"\uFFFF"},
-        {"lone FF keeps the letters", "\xFF" "ab", u"\uFFFD" "ab"},
-        {"stray continuation", "a\x80" "b", u"a\uFFFD" "b"},
-        {"two stray continuations", "\x80\xBF", u"\uFFFD\uFFFD"},
-        {"truncated by ASCII", "\xE6\x97" "a", u"\uFFFD" "a"},
-        {"truncated by a lead byte", "\xE6\x97\xE6\x97\xA5", u"\uFFFD\u65E5"},
-        {"truncated at the end", "x\xF0\x9F\x98", u"x\uFFFD"},
-        {"lead at the end", "\xC2", u"\uFFFD"},
-        {"overlong two", "\xC0\x80", u"\uFFFD\uFFFD"},
-        {"overlong slash", "\xC1\xAF", u"\uFFFD\uFFFD"},
-        {"overlong three", "\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
-        {"overlong four", "\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"F5", "\xF5\x80", u"\uFFFD\uFFFD"},
-        {"last before surrogates", "\xED\x9F\xBF", u"\uD7FF"},
-        // The example of the Unicode Standard (U+FFFD substitution of
-        // maximal subparts).
-        {"standard example", "a\xF1\x80\x80\xE1\x80\xC2" "b\x80" "c\x80\xBF" "d",
-         u"a\uFFFD\uFFFD\uFFFD" "b\uFFFD" "c\uFFFD\uFFFD" "d"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::u16string got = DecodedUtf8(row.bytes);
-        EXPECT_EQ(got, row.expected) << Units(got);
-    }
-    char16_t* none = DecodeUtf8(nullptr);
-    ASSERT_NE(none, nullptr);
-    EXPECT_EQ(none[0], 0);
-    free(none);
-}
-
-// The decoder takes ASCII in 8-byte blocks and runs of three-byte
-// characters in a loop of their own. Every sequence, well-formed or not, is
-// placed at each offset around two block ends after an ASCII run, and
-// followed by each kind of thing that can come next, so a fault at a block
-// or run boundary (a byte taken twice or lost, a read past the end, a
-// malformed sequence let through) shows in the result.
-TEST(DecodeUtf8Test, SequencesAtEveryOffsetAroundBlockEnds) {
-    struct Piece {
-        const char* name;
-        std::string bytes;
-        std::u16string expected;
-    } pieces[] = {
-        {"two bytes", "\xC3\xA9", u"\u00E9"},
-        {"three bytes", "\xE6\x97\xA5", u"\u65E5"},
-        {"three-byte run", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", u"\u65E5\u672C\u8A9E"},
-        {"lowest three bytes", "\xE0\xA0\x80", u"\u0800"},
-        {"highest three bytes", "\xEF\xBF\xBF", u"\uFFFF"},
-        {"four bytes", "\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"run then truncated", "\xE6\x97\xA5\xE6\x97", u"\u65E5\uFFFD"},
-        {"run then surrogate", "\xE6\x97\xA5\xED\xA0\x80", u"\u65E5\uFFFD\uFFFD\uFFFD"},
-        {"run then stray continuation", "\xE6\x97\xA5\x80", u"\u65E5\uFFFD"},
-        {"truncated three", "\xE6\x97", u"\uFFFD"},
-        {"truncated four", "\xF0\x9F\x98", u"\uFFFD"},
-        {"stray continuation", "\x80", u"\uFFFD"},
-        {"lone FF", "\xFF", u"\uFFFD"},
-        {"lone lead", "\xE6", u"\uFFFD"},
-        {"overlong three", "\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
-        {"overlong two", "\xC0\xAF", u"\uFFFD\uFFFD"},
-        {"surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-        {"last before surrogates", "\xED\x9F\xBF", u"\uD7FF"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"continuation as third byte missing", "\xE6\x97\x41", u"\uFFFD\u0041"},
-    };
-    // What may follow: nothing (the text ends), ASCII, a lead byte that
-    // starts a good sequence, a long ASCII run, another three-byte character.
-    struct Follower {
-        const char* name;
-        std::string bytes;
-        std::u16string expected;
-    } followers[] = {
-        {"end", "", u""},
-        {"ascii", "z", u"z"},
-        {"two-byte lead", "\xC3\xA9", u"\u00E9"},
-        {"three-byte lead", "\xE6\x97\xA5", u"\u65E5"},
-        {"four-byte lead", "\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"ascii run", "0123456789abcdefg", u"0123456789abcdefg"},
-    };
-    for (const Piece& piece : pieces) {
-        for (const Follower& follower : followers) {
-            for (size_t offset = 0; offset <= 18; ++offset) {
-                SCOPED_TRACE(std::string(piece.name) + " then " + follower.name + " at " + std::to_string(offset));
-                std::string bytes = std::string(offset, 'a') + piece.bytes + follower.bytes;
-                std::u16string expected = std::u16string(offset, u'a') + piece.expected + follower.expected;
-                std::u16string got = DecodedUtf8(bytes);
-                EXPECT_EQ(got, expected) << Units(got);
-            }
-        }
-    }
-}
-
-TEST(EucJpToShiftJisTest, ConvertsPairsAndCopiesTheRest) {
-    struct Row {
-        const char* name;
-        std::string euc;
-        std::string sjis;
-    } rows[] = {
-        {"hiragana a", "\xA4\xA2", "\x82\xA0"},
-        {"half-width katakana", "\x8E\xB1", "\xB1"},
-        {"ascii", "<rss>", "<rss>"},
-        {"kanji", "\xC6\xFC\xCB\xDC", "\x93\xFA\x96\x7B"},           // 日本
-        {"row above 0x5E", "\xE0\xA1", "\xE0\x9F"},
-        {"NEC row 13", "\xAD\xA1", "\x87\x40"},                       // circled 1
-        {"NEC-selected IBM", "\xF9\xA1", "\xED\x40"},
-        {"last row", "\xFE\xFE", "\xEF\xFC"},
-        {"lone lead at the end", "a\xA4", "a\xA4"},
-        {"lead with ASCII after", "\xA4" "a", "\xA4" "a"},
-        {"single shift at the end", "\x8E", "\x8E"},
-        {"single shift takes any byte", "\x8E" "A", "A"},
-        {"0x8F is a plain byte", "\x8F\xB0\xA1", "\x8F\x88\x9F"},
-        {"out of range bytes", "\x80\xA0\xFF", "\x80\xA0\xFF"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string out(row.euc.size() + 1, '\x55');
-        size_t n = EucJpToShiftJis(&out[0], row.euc.data(), row.euc.size());
-        ASSERT_EQ(n, row.sjis.size());
-        EXPECT_EQ(out.substr(0, n), row.sjis);
-        EXPECT_EQ(out[n], '\0');
-    }
 }
 
 TEST(SwapByteOrderTest, SwapsPairsIncludingTheTerminatorForOddLengths) {
@@ -355,7 +199,7 @@ TEST(DecodeDocumentTest, JapaneseDocumentsInEveryEncoding) {
         const char16_t* rest = SkipDeclaration(text.text());
         ASSERT_NE(rest, nullptr);
         std::u16string expected = head + row.title + u"</title>" + item;
-        EXPECT_EQ(std::u16string(rest), expected) << Units(rest);
+        EXPECT_EQ(std::u16string(rest), expected) << UnitsOf(rest);
     }
 }
 

@@ -166,4 +166,43 @@ TEST_F(IniTest, WritesCreateReplaceAndDelete) {
         ASSERT_EQ(bytes[i - 1], '\r') << "bare LF at " << i;
 }
 
+TEST_F(IniTest, DeletingWhatIsNotThereWritesNothing) {
+    std::string missing = Path("missing.ini");
+    EXPECT_TRUE(IniWriteString(missing.c_str(), "S", "k", nullptr));
+    EXPECT_TRUE(IniWriteString(missing.c_str(), "S", nullptr, nullptr));
+    EXPECT_FALSE(DirectoryHasEntry(dir.path().c_str(), "missing.ini"));  // not created
+    std::string nowhere = dir.path() + "no" + kPathSeparator + "such.ini";
+    EXPECT_FALSE(IniWriteString(nowhere.c_str(), "S", "k", nullptr));
+    EXPECT_FALSE(IniWriteString(nowhere.c_str(), "S", "k", "v"));
+
+    // A null key deletes the whole section, matched ignoring case.
+    std::string file = Path("sections.ini");
+    ASSERT_TRUE(IniWriteString(file.c_str(), "A", "k", "v"));
+    ASSERT_TRUE(IniWriteString(file.c_str(), "B", "k", "w"));
+    EXPECT_TRUE(IniWriteString(file.c_str(), "A", "z", nullptr));
+    EXPECT_TRUE(IniWriteString(file.c_str(), "C", nullptr, nullptr));
+    EXPECT_TRUE(IniWriteString(file.c_str(), "b", nullptr, nullptr));
+    EXPECT_EQ(Read(file, "B", "k"), "DEFAULT");
+    EXPECT_EQ(Read(file, "A", "k"), "v");
+    EXPECT_EQ(ReadFile(file), "[A]\r\nk=v\r\n");
+}
+
+TEST_F(IniTest, NullNamesGiveTheDefaultOrFail) {
+    std::string file = Path("names.ini");
+    ASSERT_TRUE(IniWriteString(file.c_str(), "S", "k", "v"));
+    // (The system's functions would list the keys or sections, or use win.ini.)
+    EXPECT_EQ(Read(file, "S", nullptr), "DEFAULT");
+    EXPECT_EQ(Read(file, nullptr, "k"), "DEFAULT");
+    char buffer[8] = "x";
+    EXPECT_EQ(IniReadString(nullptr, "S", "k", "d", buffer, sizeof buffer), 1u);
+    EXPECT_STREQ(buffer, "d");
+    EXPECT_EQ(IniReadString(file.c_str(), "S", "k", nullptr, nullptr, 8), 0u);
+    EXPECT_EQ(IniReadString(file.c_str(), "S", "missing", nullptr, buffer, sizeof buffer), 0u);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_FALSE(IniWriteString(nullptr, "S", "k", "v"));
+    EXPECT_FALSE(IniWriteString(file.c_str(), nullptr, "k", "v"));
+    EXPECT_EQ(Read(file, "S", "k"), "v");
+}
+
 }  // namespace
+

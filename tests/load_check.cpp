@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/utf8.h"
+#include "core/encoding.h"
 #include "feed/xml_node.h"
 #include "fetch/document_loader.h"
 #include "xml_check.h"
@@ -54,12 +54,8 @@ std::u16string ReferenceUtf8(const unsigned char* p) {
         static const unsigned kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
         uint32_t cp = p[0] & kLeadMask[best];
         for (size_t k = 1; k < best; ++k) cp = (cp << 6) | (p[k] & 0x3F);
-        if (cp > 0xFFFF) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
+        char16_t units[2];
+        out.append(units, EncodeUtf16(cp, units));
         p += best;
     }
     return out;
@@ -76,20 +72,14 @@ std::string CheckUtf8(const char* bytes) {
     bool replaced = false;
     size_t ascii_out = 0;
     std::string fault;
-    for (size_t i = 0; text[i] && fault.empty(); ++i) {
-        char16_t u = text[i];
-        if (u < 0x80) ++ascii_out;
-        if (u == 0xFFFD) replaced = true;
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            char16_t low = text[i + 1];
-            if (low < 0xDC00 || low > 0xDFFF) fault = "DecodeUtf8: lone high surrogate";
-            else AppendUtf8(encoded, 0x10000 + ((u - 0xD800u) << 10) + (low - 0xDC00u));
-            ++i;
-        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            fault = "DecodeUtf8: lone low surrogate";
-        } else {
-            AppendUtf8(encoded, u);
-        }
+    for (const char16_t* p = text; *p && fault.empty();) {
+        uint32_t cp;
+        p += NextUtf16(p, &cp);
+        if (cp < 0x80) ++ascii_out;
+        if (cp == 0xFFFD) replaced = true;
+        if (IsHighSurrogate(cp)) fault = "DecodeUtf8: lone high surrogate";
+        else if (IsLowSurrogate(cp)) fault = "DecodeUtf8: lone low surrogate";
+        else AppendUtf8(encoded, cp);
     }
     free(text);
     if (!fault.empty()) return fault;

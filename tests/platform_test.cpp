@@ -19,51 +19,67 @@ using namespace feedlet::platform;
 
 namespace {
 
-TEST(PlatformThreadsTest, MutexIsRecursiveAndProbesWithoutWaiting) {
-    Mutex mutex;
-    EXPECT_FALSE(mutex.Lock());  // not created yet
-    ASSERT_TRUE(mutex.Create(nullptr));
-    ASSERT_TRUE(mutex.Lock());
-    EXPECT_TRUE(mutex.TryLock());  // the owner may take it again
-
+// Whether another thread's zero-wait probe gets the mutex (it lets go at once).
+bool AnotherThreadGets(Mutex& mutex) {
     WorkerGroup group;
     std::atomic<int> probe{-1};
     struct Ctx {
         Mutex* mutex;
         std::atomic<int>* probe;
     } ctx{&mutex, &probe};
-    ASSERT_TRUE(group.Start(
+    bool started = group.Start(
         [](void* raw) {
             auto* c = static_cast<Ctx*>(raw);
             bool got = c->mutex->TryLock();
             if (got) c->mutex->Unlock();
             c->probe->store(got ? 1 : 0);
         },
-        &ctx));
-    ASSERT_TRUE(group.WaitIdle(kWaitMs)) << "the probing thread did not return";
-    EXPECT_EQ(probe.load(), 0);  // held by us: another thread's probe fails at once
+        &ctx);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(group.WaitIdle(kWaitMs)) << "the probing thread did not return";
+    return probe.load() == 1;
+}
 
+TEST(PlatformThreadsTest, MutexIsRecursiveAndProbesWithoutWaiting) {
+    Mutex mutex;
+    EXPECT_FALSE(mutex.Lock());  // not created yet
+    ASSERT_TRUE(mutex.Create(nullptr));
+    ASSERT_TRUE(mutex.Lock());
+    EXPECT_TRUE(mutex.TryLock());  // the owner may take it again
+    EXPECT_FALSE(AnotherThreadGets(mutex));  // held by us: another thread's probe fails at once
     mutex.Unlock();
+    EXPECT_FALSE(AnotherThreadGets(mutex));  // one level is still held
     mutex.Unlock();
-    ASSERT_TRUE(group.Start(
-        [](void* raw) {
-            auto* c = static_cast<Ctx*>(raw);
-            bool got = c->mutex->TryLock();
-            if (got) c->mutex->Unlock();
-            c->probe->store(got ? 1 : 0);
-        },
-        &ctx));
-    ASSERT_TRUE(group.WaitIdle(kWaitMs)) << "the probing thread did not return";
-    EXPECT_EQ(probe.load(), 1);
+    EXPECT_TRUE(AnotherThreadGets(mutex));
     EXPECT_TRUE(mutex.Close());
     EXPECT_FALSE(mutex.Close());
 }
 
-TEST(PlatformThreadsTest, ClosingAHeldMutexSucceeds) {
-    Mutex mutex;
+// Shutdown closes a mutex it holds. On Windows both objects below are one
+// kernel mutex, so the other thread's probe shows that the close ended every
+// level of the hold; on POSIX they are two mutexes, and the close must still
+// let go of a locked one before destroying it.
+TEST(PlatformThreadsTest, ClosingAHeldMutexEndsTheHold) {
+    Mutex mutex, same_name;
     ASSERT_TRUE(mutex.Create("Feedlet_test_mutex_close"));
+    ASSERT_TRUE(same_name.Create("Feedlet_test_mutex_close"));
     ASSERT_TRUE(mutex.Lock());
-    EXPECT_TRUE(mutex.Close());  // the shutdown path closes without releasing
+    ASSERT_TRUE(mutex.Lock());
+    EXPECT_TRUE(mutex.Close());
+    EXPECT_FALSE(mutex.IsCreated());
+    EXPECT_FALSE(mutex.Lock());
+    EXPECT_FALSE(mutex.TryLock());
+    mutex.Unlock();  // harmless
+    EXPECT_FALSE(mutex.Close());
+
+    EXPECT_TRUE(AnotherThreadGets(same_name));
+
+    // A mutex closed by a thread that does not hold it stays free as well.
+    ASSERT_TRUE(mutex.Create(nullptr));
+    mutex.Unlock();  // not held: nothing happens
+    EXPECT_TRUE(mutex.TryLock());
+    mutex.Unlock();
+    EXPECT_TRUE(mutex.Close());
 }
 
 TEST(PlatformThreadsTest, WorkerGroupCountsUntilEveryWorkerReturns) {
@@ -78,7 +94,7 @@ TEST(PlatformThreadsTest, WorkerGroupCountsUntilEveryWorkerReturns) {
         ASSERT_TRUE(group.Start(
             [](void* raw) {
                 auto* c = static_cast<Ctx*>(raw);
-                c->release->Wait(UINT32_MAX);
+                c->release->Wait(kWaitMs);
                 c->finished->fetch_add(1);
             },
             &ctx));
@@ -97,6 +113,7 @@ TEST(PlatformThreadsTest, EventWaitTimesOutUntilSet) {
     event.Set();
     EXPECT_TRUE(event.Wait(0));
     EXPECT_TRUE(event.Wait(0));  // stays set
+    EXPECT_TRUE(event.Wait(kWaitMs));
     event.Reset();
     EXPECT_FALSE(event.Wait(0));
 }
@@ -117,6 +134,13 @@ TEST(PlatformFilesTest, ReadWholeFile) {
     EXPECT_EQ(data, nullptr);
     std::string missing = dir.path() + "missing.xml";
     EXPECT_EQ(ReadWholeFile(missing.c_str(), 1024, 3, &data, &length), FileStatus::kNotFound);
+    std::string missing_folder = dir.path() + "none" + kPathSeparator + "feed.xml";
+    EXPECT_EQ(ReadWholeFile(missing_folder.c_str(), 1024, 3, &data, &length), FileStatus::kNotFound);
+    std::string under_a_file = path + kPathSeparator + "feed.xml";  // feed.xml is no folder
+    EXPECT_EQ(ReadWholeFile(under_a_file.c_str(), 1024, 3, &data, &length), FileStatus::kNotFound);
+    EXPECT_EQ(ReadWholeFile(nullptr, 1024, 3, &data, &length), FileStatus::kError);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(length, 0u);
 
     std::string empty = dir.path() + "empty.xml";
     WriteFile(empty, "");
@@ -135,8 +159,12 @@ TEST(PlatformFilesTest, FoldersAndEntries) {
     std::string folder = dir.path() + "Feedlet";
     EXPECT_TRUE(CreateFolder(folder.c_str()));
     EXPECT_TRUE(DirectoryHasEntry(dir.path().c_str(), "Feedlet"));
+    EXPECT_TRUE(CreateFolder(folder.c_str()));  // it exists already
     std::string nested = dir.path() + "no" + kPathSeparator + "such";
     EXPECT_FALSE(CreateFolder(nested.c_str()));
+    EXPECT_FALSE(CreateFolder(nullptr));
+    EXPECT_FALSE(DirectoryHasEntry(nullptr, "Feedlet"));
+    EXPECT_FALSE(DirectoryHasEntry(dir.path().c_str(), nullptr));
 }
 
 TEST(PlatformFilesTest, LastPathSeparatorNeverStopsInsideACharacter) {
@@ -178,7 +206,7 @@ TEST(PlatformFilesTest, PluginDirectoryOverrideEndsWithSeparator) {
 }
 
 TEST(PlatformClockTest, ClockReadings) {
-    CalendarTime now = SystemTimeUtc();
+    CalendarFields now = SystemTimeUtc();
     EXPECT_GE(now.year, 2024);
     EXPECT_GE(now.month, 1);
     EXPECT_LE(now.month, 12);
@@ -190,24 +218,35 @@ TEST(PlatformClockTest, ClockReadings) {
 }
 
 TEST(PlatformClockTest, FormatTimeUsesTheCurrentLocale) {
-    struct tm fields;
-    std::memset(&fields, 0, sizeof fields);
-    fields.tm_year = 111;
-    fields.tm_mon = 4;
-    fields.tm_mday = 1;
-    fields.tm_hour = 10;
-    fields.tm_wday = 0;
+    CalendarFields fields;
+    fields.year = 2011;
+    fields.month = 5;
+    fields.day = 1;
+    fields.hour = 10;
+    fields.weekday = 0;
+    fields.yearday = 120;
     char16_t buffer[64];
-    ASSERT_GT(FormatTime(buffer, 64, u"%Y/%m/%d %H", &fields), 0u);
-    EXPECT_EQ(std::u16string(buffer), u"2011/05/01 10");
+    ASSERT_GT(FormatTime(buffer, 64, u"%Y/%m/%d %H %j %w", fields), 0u);
+    EXPECT_EQ(std::u16string(buffer), u"2011/05/01 10 121 0");
     // Locale names come out as real characters: never code page bytes
     // widened one by one (as Wine's wcsftime does with Japanese names).
-    fields.tm_hour = 15;
-    ASSERT_GT(FormatTime(buffer, 64, u"%p|%A|%a", &fields), 0u);
+    fields.hour = 15;
+    ASSERT_GT(FormatTime(buffer, 64, u"%p|%A|%a", fields), 0u);
     for (const char16_t* p = buffer; *p; ++p) EXPECT_FALSE(*p >= 0x80 && *p <= 0xFF) << std::hex << *p;
-    // Too small a buffer gives an empty text, never an overrun.
-    EXPECT_EQ(FormatTime(buffer, 4, u"%Y/%m/%d", &fields), 0u);
+    // Too small a buffer gives an empty text, never an overrun; so do
+    // patterns that are not ASCII, too long, or missing.
+    buffer[0] = u'#';
+    EXPECT_EQ(FormatTime(buffer, 4, u"%Y/%m/%d", fields), 0u);
     EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(FormatTime(buffer, 11, u"%Y/%m/%d", fields), 10u);  // exactly fits
+    EXPECT_EQ(FormatTime(buffer, 10, u"%Y/%m/%d", fields), 0u);
+    buffer[0] = u'#';
+    EXPECT_EQ(FormatTime(buffer, 64, u"%Y\u5E74", fields), 0u);
+    EXPECT_EQ(buffer[0], 0);
+    std::u16string long_pattern(256, u'x');
+    EXPECT_EQ(FormatTime(buffer, 64, long_pattern.c_str(), fields), 0u);
+    EXPECT_EQ(FormatTime(buffer, 64, nullptr, fields), 0u);
+    EXPECT_EQ(FormatTime(nullptr, 64, u"%Y", fields), 0u);
 }
 
 }  // namespace

@@ -82,5 +82,15 @@ std::string Cp932(const char16_t* text) {
     return result;
 }
 
+std::string UnitsOf(const std::u16string& text) {
+    std::string out;
+    char hex[8];
+    for (char16_t unit : text) {
+        std::snprintf(hex, sizeof hex, "%04X ", static_cast<unsigned>(unit));
+        out += hex;
+    }
+    return out;
+}
+
 }  // namespace testing_util
 }  // namespace feedlet

@@ -1,5 +1,6 @@
 // Small helpers shared by the tests: temporary folders and files, bounded
-// waits for what other threads do, and code page 932 text made from UTF-16.
+// waits for what other threads do, a crawler held busy, code page 932 text
+// made from UTF-16, readable UTF-16.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -65,6 +66,9 @@ constexpr uint32_t kWaitMs = 60000;
 // code holds with text written as UTF-16 literals.
 std::string Cp932(const char16_t* text);
 
+// A UTF-16 text as hexadecimal units ("65E5 FFFD "), for failure messages.
+std::string UnitsOf(const std::u16string& text);
+
 }  // namespace testing_util
 }  // namespace feedlet
 
@@ -75,3 +79,4 @@ using feedlet::testing_util::FetchInProgress;
 using feedlet::testing_util::kWaitMs;
 using feedlet::testing_util::WaitUntil;
 using feedlet::testing_util::Cp932;
+using feedlet::testing_util::UnitsOf;

@@ -122,7 +122,7 @@ protected:
         for (size_t i = 0; i < feeds.size(); ++i) {
             char section[16];
             std::snprintf(section, sizeof section, "[RSS%03u]\r\n", static_cast<unsigned>(i));
-            ini += section + std::string("URL=") + feeds[i].second + "\r\nRSSName=" + Cp932(feeds[i].first) + "\r\n";
+            ini += section + std::string("URL=") + feeds[i].second + "\r\nRSSName=" + Cp932(reinterpret_cast<const char16_t*>(Wide(feeds[i].first).c_str())) + "\r\n";
         }
         WriteFile(plugin_dir + "Feedlet\\RSS.ini", ini);
     }
@@ -145,7 +145,11 @@ protected:
             },
             kWait))
             << "the fetches did not end";
-        PumpPending();
+        // An update handled while its fetch still held the lock is retried
+        // shortly: wait until no submenu is left stale.
+        ASSERT_TRUE(PumpUntil([] { return !ui::State().article_menu || !ui::State().article_menu->HasStale(); },
+                              kWait))
+            << "the menu never caught up with the fetches";
     }
     HWND Window() { return ui::State().message_window.load(); }
     HMENU Top() { return ui::State().article_menu ? ui::State().article_menu->top_popup() : nullptr; }

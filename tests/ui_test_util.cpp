@@ -93,15 +93,6 @@ std::wstring Wide(const std::string& utf8) {
     return out;
 }
 
-std::string Cp932(const std::string& utf8) {
-    std::wstring wide = Wide(utf8);
-    if (wide.empty()) return std::string();
-    int n = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 std::string WindowText(HWND window) {
     int n = GetWindowTextLengthW(window);
     std::wstring text(static_cast<size_t>(n) + 1, L'\0');

@@ -34,8 +34,6 @@ int CountProcessWindows(const wchar_t* window_class);
 
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
-// UTF-8 text as code page 932 bytes (INI files, the plugin's narrow texts).
-std::string Cp932(const std::string& utf8);
 std::string WindowText(HWND window);
 
 // One line per entry of a menu: "item LABEL", "grayed LABEL", "popup LABEL"

@@ -3,37 +3,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/encoding.h"
 #include "core/item_list.h"
 
 namespace feedlet {
 namespace xml_check {
 
+// Lone surrogates keep their own three-byte form: a tree that holds one
+// must not render like a tree that holds U+FFFD.
 std::string ToUtf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return Utf16ToUtf8(text.data(), text.size(), LoneSurrogates::kKeep);
 }
 
 namespace {
@@ -291,10 +270,9 @@ std::string CheckText(const std::u16string& text) {
     // References only ever produce whole surrogate pairs.
     for (size_t i = 0; i < decoded.size(); ++i) {
         char16_t c = decoded[i];
-        bool high = c >= 0xD800 && c < 0xDC00, low = c >= 0xDC00 && c < 0xE000;
-        bool paired = (high && i + 1 < decoded.size() && decoded[i + 1] >= 0xDC00 &&
-                       decoded[i + 1] < 0xE000) ||
-                      (low && i > 0 && decoded[i - 1] >= 0xD800 && decoded[i - 1] < 0xDC00);
+        bool high = IsHighSurrogate(c), low = IsLowSurrogate(c);
+        bool paired = (high && i + 1 < decoded.size() && IsLowSurrogate(decoded[i + 1])) ||
+                      (low && i > 0 && IsHighSurrogate(decoded[i - 1]));
         if ((high || low) && !paired && plain.find(c) == std::u16string::npos)
             return "DecodeText made a lone surrogate";
     }

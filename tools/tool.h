@@ -23,8 +23,9 @@ std::string Utf8(const char16_t* text);
 std::string JsonString(const char16_t* text);
 // "null" for a null text, else JsonString.
 std::string JsonStringOrNull(const char16_t* text);
-// A command-line argument as UTF-16: UTF-8 natively; on Windows the
-// arguments arrive in the ANSI code page (932 on the users' systems).
+// A command-line argument as UTF-16: on Windows the arguments arrive in the
+// ANSI code page (932 on the users' systems); elsewhere in UTF-8, decoded
+// exactly as the engine decodes a feed (DecodeUtf8).
 std::u16string FromCommandLine(const char* argument);
 // Writes bytes to standard output unchanged.
 void Print(const std::string& text);

@@ -66,6 +66,22 @@ void EnsureFeedletFolder() {
         platform::CreateFolder(FeedletFolder().c_str());
 }
 
+// The first zone whose short name equals short_name byte for byte, or null.
+TimeZoneEntry* FindTimeZone(const ItemList& time_zones, const char* short_name) {
+    if (!short_name || !*short_name) return nullptr;
+    for (TimeZoneEntry* zone : time_zones.As<TimeZoneEntry>())
+        if (zone && std::strcmp(zone->short_name, short_name) == 0) return zone;
+    return nullptr;
+}
+
+// The first feed entry whose name equals name byte for byte, or null.
+FeedEntry* FindFeedByName(const ItemList& feeds, const char* name) {
+    if (!name) return nullptr;
+    for (FeedEntry* entry : feeds.As<FeedEntry>())
+        if (entry && std::strcmp(entry->name, name) == 0) return entry;
+    return nullptr;
+}
+
 void ReadTimeZones(Configuration& config) {
     std::string file = HostDataFilePath();
     for (int n = 1;; ++n) {
@@ -210,8 +226,9 @@ void ReadSettings(Configuration& config) {
     ReadDisplaySettings(config, config.item_settings, "Item", config.item_count);
 }
 
-// Clears the target of every setting that shows crawler, marking it for
-// saving; with rename set, only marks them (their Target is rewritten).
+// Marks every setting that shows crawler for saving; with clear_target it
+// also clears their target (the feed is going), without it only marks them
+// (the feed was edited: their Target is rewritten).
 void MarkSettingsOf(Configuration& config, FeedCrawler* crawler, bool clear_target) {
     for (ItemList* list : {&config.info_settings, &config.item_settings}) {
         for (DisplaySetting* setting : list->As<DisplaySetting>()) {
@@ -307,20 +324,6 @@ std::string SettingsPath() { return FeedletFolder() + platform::kPathSeparator +
 const ItemList* Configuration::SettingsOf(int number) const {
     if (number == 1) return &info_settings;
     if (number == 2) return &item_settings;
-    return nullptr;
-}
-
-TimeZoneEntry* FindTimeZone(const ItemList& time_zones, const char* short_name) {
-    if (!short_name || !*short_name) return nullptr;
-    for (TimeZoneEntry* zone : time_zones.As<TimeZoneEntry>())
-        if (zone && std::strcmp(zone->short_name, short_name) == 0) return zone;
-    return nullptr;
-}
-
-FeedEntry* FindFeedByName(const ItemList& feeds, const char* name) {
-    if (!name) return nullptr;
-    for (FeedEntry* entry : feeds.As<FeedEntry>())
-        if (entry && std::strcmp(entry->name, name) == 0) return entry;
     return nullptr;
 }
 

@@ -92,9 +92,4 @@ void SaveFeeds(Configuration& config);
 void SaveMainSettings(const Configuration& config);
 void SaveDisplaySettings(Configuration& config);
 
-// The first zone whose short name equals name byte for byte, or null.
-TimeZoneEntry* FindTimeZone(const ItemList& time_zones, const char* short_name);
-// The first feed entry whose name equals name byte for byte, or null.
-FeedEntry* FindFeedByName(const ItemList& feeds, const char* name);
-
 }  // namespace feedlet

@@ -2,10 +2,9 @@
 // configuration lists, the feed model, the XML tree and the article menu.
 //
 // The owner picks a release callback and two context words; one callback can
-// serve several lists and tell them apart by the words. Beyond the classic
-// head-walking interface the list keeps its tail and its length, so Append and
-// Count are O(1), and it can be iterated (range-for) without re-walking from
-// the head for every index.
+// serve several lists and tell them apart by the words. The list keeps its
+// tail and its length, so Append and Count are O(1), and it can be iterated
+// (range-for) without walking from the head again for every index.
 #pragma once
 
 #include <cstdint>
@@ -84,8 +83,6 @@ public:
     };
     template <typename T>
     TypedView<T> As() const { return TypedView<T>{*this}; }
-
-    const ItemNode* First() const { return first_; }
 
 private:
     ItemNode* first_ = nullptr;

@@ -6,23 +6,18 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace feedlet {
 
 using PluginTime = int32_t;
 
-// Calendar fields. Out-of-range values are allowed as input and are normalised
-// the way mktime does (minute 75 is 1:15 later, day 0 is the last day of the
-// previous month, month 13 is January of the next year).
-struct CalendarFields {
-    int year = 1970;
-    int month = 1;  // 1..12
-    int day = 1;    // 1..31
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int weekday = 4;  // 0 = Sunday; output only
-    int yearday = 0;  // 0 = 1 January; output only
-};
+// The calendar record is the platform's (the clock fills it, FormatTime
+// writes it); the engine calls it CalendarFields too. The conversions below
+// normalise out-of-range input the way mktime does (minute 75 is 1:15
+// later, day 0 is the last day of the previous month, month 13 is January of
+// the next year) and fill weekday and yearday on output.
+using platform::CalendarFields;
 
 // A feed date: the instant as a plugin time, and the offset (minutes east of
 // UTC) of the zone the date was written in.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/encoding.h"
 #include "feed/xml_node.h"
 
 namespace feedlet {
@@ -38,14 +39,6 @@ const char16_t* FindChar(const char16_t* p, char16_t c) {
     for (; *p; ++p)
         if (*p == c) return p;
     return nullptr;
-}
-
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool EqualsIgnoringCase(const char16_t* text, const char* name) {
-    for (; *name; ++text, ++name)
-        if (AsciiLower(*text) != static_cast<char16_t>(*name)) return false;
-    return *text == 0;
 }
 
 int64_t Clamp32(int64_t value) {
@@ -114,7 +107,7 @@ int32_t TwoCharacterNumber(const Token& token, size_t from) {
 
 int64_t Rfc822ZoneOffset(const Token& zone) {
     for (const ZoneName& entry : kZoneNames)
-        if (EqualsIgnoringCase(zone.text, entry.name)) return entry.hours * 60;
+        if (CompareIgnoringAsciiCase(zone.text, entry.name) == 0) return entry.hours * 60;
     if (zone.text[0] != u'+' && zone.text[0] != u'-') return 0;  // "JST", "Z", nothing
     const int64_t minutes = static_cast<int64_t>(TwoCharacterNumber(zone, 1)) * 60 + TwoCharacterNumber(zone, 3);
     return zone.text[0] == u'-' ? -minutes : minutes;
@@ -133,7 +126,7 @@ FeedTime ParseRfc822(const char16_t* text) {
     fields.day = LeadingNumber(day.text);
     fields.month = 1;  // an unknown month name means January
     for (int i = 0; i < 12; ++i)
-        if (EqualsIgnoringCase(month.text, kMonthNames[i])) {
+        if (CompareIgnoringAsciiCase(month.text, kMonthNames[i]) == 0) {
             fields.month = i + 1;
             break;
         }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/encoding.h"
 #include "core/text_field.h"
 #include "feed/xml_internal.h"
 #include "feed/xml_node.h"
@@ -23,12 +24,7 @@ bool IsXmlSpace(char16_t c) {
 // ASCII letters and returns the difference of the folded units.
 int32_t CompareIgnoreCase(const char16_t* left, const char16_t* right) {
     if (!left || !right) return left == right ? 0 : (left ? 1 : -1);
-    for (;; ++left, ++right) {
-        int32_t a = *left, b = *right;
-        if (a >= u'A' && a <= u'Z') a += u'a' - u'A';
-        if (b >= u'A' && b <= u'Z') b += u'a' - u'A';
-        if (a != b || a == 0) return a - b;
-    }
+    return CompareIgnoringAsciiCase(left, right);
 }
 
 namespace xml_detail {
@@ -75,18 +71,11 @@ size_t DecodeReference(const char16_t* name, size_t length, char16_t out[2]) {
             code = code * (hex ? 16 : 10) + static_cast<uint32_t>(digit);  // <= 8 digits: no overflow
         }
         // A NUL would end the text early, a lone surrogate would corrupt it.
-        if (code == 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+        if (code == 0 || IsSurrogate(code) || code > 0x10FFFF) {
             out[0] = 0xFFFD;
             return 1;
         }
-        if (code <= 0xFFFF) {
-            out[0] = static_cast<char16_t>(code);
-            return 1;
-        }
-        code -= 0x10000;
-        out[0] = static_cast<char16_t>(0xD800 + (code >> 10));
-        out[1] = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-        return 2;
+        return EncodeUtf16(code, out);
     }
     if (length == 0 || length > kMaxNamedLength) return 0;
     for (const NamedEntity& entity : kNamedEntities) {

@@ -4,6 +4,8 @@
 // Only a byte-order mark and the encoding="..." of the XML declaration are
 // looked at; no HTTP header, no guessing. Anything not recognised is UTF-8.
 // Converted texts are blocks from the C library's allocator, released with free.
+// The decoders themselves (DecodeUtf8, EucJpToShiftJis, ISO-2022-JP) are the
+// encoding module's (core/encoding.h).
 #pragma once
 
 #include <cstddef>
@@ -35,19 +37,6 @@ extern const EncodingName EncodingNameTable[];
 // declares with encoding="..." (double quotes, no blanks around '='), or
 // UTF-8 when there is no such declaration or its value is not in the table.
 TextEncoding DeclaredEncoding(const char* text);
-
-// UTF-8 bytes up to the first zero byte as UTF-16. Characters beyond U+FFFF
-// become surrogate pairs. A malformed sequence (a stray continuation byte, a
-// truncated sequence, an overlong form, an encoded surrogate, anything above
-// U+10FFFF) becomes one U+FFFD per maximal subpart and never swallows the
-// byte that ends it. Null only when memory runs out.
-char16_t* DecodeUtf8(const char* bytes);
-
-// EUC-JP to Shift_JIS. output must have room for length + 1 bytes: the
-// result is never longer than the input, and is NUL-terminated. Returns the
-// number of bytes written before the terminator. Bytes that are not a valid
-// pair are copied as they are.
-size_t EucJpToShiftJis(char* output, const char* input, size_t length);
 
 // Exchanges the bytes of each pair whose first byte lies below length (with
 // an odd length the last pair takes in the following byte).

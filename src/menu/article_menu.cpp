@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/encoding.h"
 #include "feed/feed_document.h"
 #include "fetch/feed_crawler.h"
 #include "text/time_utils.h"
@@ -35,16 +36,6 @@ size_t PutText(char16_t* out, const char16_t* text) {
         ++n;
     }
     return n;
-}
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool StartsWithIgnoringCase(const char16_t* text, const char16_t* prefix) {
-    for (; *prefix; ++text, ++prefix)
-        if (!*text || AsciiLower(*text) != *prefix) return false;
-    return true;
 }
 
 }  // namespace
@@ -104,7 +95,7 @@ void ArticleLabel(const FeedTime* time, const char16_t* title, const TimeZoneEnt
 
 bool IsOpenableLink(const char16_t* link) {
     if (!link) return false;
-    return StartsWithIgnoringCase(link, u"http://") || StartsWithIgnoringCase(link, u"https://");
+    return StartsWithIgnoringAsciiCase(link, u"http://") || StartsWithIgnoringAsciiCase(link, u"https://");
 }
 
 ArticleMenuModel::ArticleMenuModel() {

@@ -1,8 +1,10 @@
 // HTTP(S) download for the platform layer: one GET of a URL into a growing
 // malloc'd block. win32/ uses WinINet with the system's proxy configuration;
 // posix/ uses libcurl with the environment's proxy variables. Both send the
-// same agent string and follow redirects. The status code is not looked at:
-// an error page is a body like any other.
+// same agent string and follow up to 30 redirects (301, 302, 303, 307, 308
+// with a Location), to http: and https: only. The status code is not looked
+// at: an error page, or a redirect without a Location, is a body like any
+// other.
 #pragma once
 
 #include <cstddef>
@@ -43,8 +45,9 @@ constexpr HttpLimits kDefaultHttpLimits{30000, 120000, size_t{32} << 20, size_t{
 
 enum class HttpStatus {
     kOk,
-    kFailed,     // no session, bad URL, name lookup, connection, TLS, time-out or deadline
-                 // before the final response's head was complete, head beyond its limits
+    kFailed,     // null or non-http(s) URL, no session, name lookup, connection, TLS,
+                 // more than 30 redirects, time-out or deadline before the final
+                 // response's head was complete, head beyond its limits
     kTooLarge,   // the body grew beyond limits.max_body_bytes
     kNoMemory,   // the body could not be stored
 };

@@ -1,7 +1,6 @@
-// Integer reading shared by both INI implementations: the text is read and
-// parsed here, so that "0x5", "-12" and " +7" read the same everywhere (the
-// system's GetPrivateProfileIntA treats signs and "0x" differently between
-// Windows versions).
+// Integer reading shared by both INI implementations: the text is read with
+// IniReadString and parsed here, so that "0x5", "-12" and " +7" read the
+// same everywhere.
 #include <cstdint>
 
 #include "platform/ini.h"
@@ -9,8 +8,9 @@
 namespace feedlet {
 namespace platform {
 
+namespace {
+
 int32_t ParseIniInteger(const char* text) {
-    if (!text) return 0;
     const char* p = text;
     while (*p == ' ' || *p == '\t') ++p;
     bool negative = false;
@@ -31,6 +31,8 @@ int32_t ParseIniInteger(const char* text) {
     if (negative) value = 0u - value;
     return static_cast<int32_t>(value);
 }
+
+}  // namespace
 
 int32_t IniReadInt(const char* file, const char* section, const char* key, int32_t default_value) {
     char text[64];

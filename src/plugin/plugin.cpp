@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/encoding.h"
 #include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 #include "plugin/plugin_info.h"
@@ -27,8 +28,7 @@ DisplaySetting* SettingFor(int number, int setting) {
 size_t Cp932Prefix(const char* text, size_t limit) {
     size_t i = 0;
     while (text[i] && i < limit) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        bool lead = IsCp932LeadByte(static_cast<unsigned char>(text[i]));
         size_t width = (lead && text[i + 1]) ? 2 : 1;
         if (i + width > limit) break;
         i += width;

@@ -1,9 +1,9 @@
 #include "text/display_text.h"
 
 #include <cstring>
-#include <ctime>
 
 #include "config/configuration.h"
+#include "core/encoding.h"
 #include "core/text_field.h"
 #include "feed/feed_document.h"
 #include "fetch/feed_crawler.h"
@@ -86,8 +86,6 @@ constexpr char16_t kJapaneseWeekdays[7] = {u'\u65E5', u'\u6708', u'\u706B', u'\u
                                            u'\u6728', u'\u91D1', u'\u571F'};  // 日月火水木金土
 constexpr char16_t kWeekdaySuffix[] = u"\u66DC\u65E5";                       // 曜日
 
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
 // Length of the token name at p (ASCII case ignored), or 0 when it does not
 // stand there in full.
 size_t MatchToken(const char16_t* p, const char16_t* name) {
@@ -157,18 +155,8 @@ size_t DateValue(const FeedTime* time, const FormatToken& token, const TimeZoneE
     }
     const char16_t* pattern = token.id == kTokenShortDate ? ShortDatePattern(time, now) : token.pattern;
     if (!pattern) return 0;
-    struct tm broken;
-    std::memset(&broken, 0, sizeof broken);
-    broken.tm_year = fields.year - 1900;
-    broken.tm_mon = fields.month - 1;
-    broken.tm_mday = fields.day;
-    broken.tm_hour = fields.hour;
-    broken.tm_min = fields.minute;
-    broken.tm_sec = fields.second;
-    broken.tm_wday = fields.weekday;
-    broken.tm_yday = fields.yearday;
     char16_t value[kValueCapacity];
-    size_t length = platform::FormatTime(value, kValueCapacity, pattern, &broken);
+    size_t length = platform::FormatTime(value, kValueCapacity, pattern, fields);
     return Emit(value, length, out, room);
 }
 

@@ -42,15 +42,7 @@ void AppendAmount(char* buffer, size_t capacity, size_t* used, uint32_t amount, 
 }  // namespace
 
 PluginTime CurrentTime() {
-    platform::CalendarTime now = platform::SystemTimeUtc();
-    CalendarFields fields;
-    fields.year = now.year;
-    fields.month = now.month;
-    fields.day = now.day;
-    fields.hour = now.hour;
-    fields.minute = now.minute;
-    fields.second = now.second;
-    return PluginTimeFromFields(fields);
+    return PluginTimeFromFields(platform::SystemTimeUtc());
 }
 
 bool ShiftToZone(const FeedTime* date, int mode, int32_t offset_minutes, CalendarFields* fields) {

@@ -1,5 +1,7 @@
 #include "ui/tray_icon.h"
 
+#include "core/encoding.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -53,7 +55,7 @@ void TrayIcon::SetTip(const char* tip) {
     // At most 127 bytes, never half a double-byte character.
     size_t n = 0;
     while (tip && tip[n]) {
-        size_t width = (IsDBCSLeadByteEx(932, static_cast<BYTE>(tip[n])) && tip[n + 1]) ? 2 : 1;
+        size_t width = (IsCp932LeadByte(static_cast<unsigned char>(tip[n])) && tip[n + 1]) ? 2 : 1;
         if (n + width > sizeof tip_ - 1) break;
         n += width;
     }

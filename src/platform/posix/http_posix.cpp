@@ -4,6 +4,7 @@
 // May contain only OS plumbing.
 #include "platform/http.h"
 #include "platform/http_body.h"
+#include "platform/posix/ascii_case.h"
 
 #include <curl/curl.h>
 
@@ -41,13 +42,7 @@ struct Transfer {
 
 bool StartsWithNoCase(const char* text, size_t length, const char* prefix) {
     size_t n = std::strlen(prefix);
-    if (length < n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
+    return length >= n && EqualIgnoringAsciiCase(text, prefix, n);
 }
 
 bool IsFollowedRedirect(long status) {

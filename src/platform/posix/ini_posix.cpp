@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/ini.h"
+#include "platform/posix/ascii_case.h"
 
 namespace feedlet {
 namespace platform {
@@ -25,16 +28,8 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+bool SameName(const std::string& a, const char* b) {
+    return a.size() == std::strlen(b) && EqualIgnoringAsciiCase(a.data(), b, a.size());
 }
 
 std::vector<std::string> ReadLines(const char* file, bool* exists) {
@@ -87,15 +82,26 @@ Location Find(const std::vector<std::string>& lines, const char* section, const 
             }
             if (!Trim(lines[i]).empty()) at.last_entry = static_cast<long>(i);
             std::string k, v;
-            if (at.key < 0 && key && KeyValue(lines[i], &k, &v) && EqualsIgnoringAsciiCase(k, key))
+            if (at.key < 0 && key && KeyValue(lines[i], &k, &v) && SameName(k, key))
                 at.key = static_cast<long>(i);
-        } else if (header && EqualsIgnoringAsciiCase(name, section)) {
+        } else if (header && SameName(name, section)) {
             at.section = static_cast<long>(i);
             at.last_entry = static_cast<long>(i);
         }
     }
     if (at.section >= 0) at.section_end = static_cast<long>(lines.size());
     return at;
+}
+
+// What a deletion with nothing to delete answers, as the system's function
+// does: success without writing anything, unless the file's folder is
+// missing.
+bool NothingToDelete(const char* file, bool exists) {
+    if (exists) return true;
+    const char* slash = std::strrchr(file, '/');
+    std::string folder = slash ? std::string(file, static_cast<size_t>(slash - file) + 1) : std::string(".");
+    struct stat info;
+    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool WriteLines(const char* file, const std::vector<std::string>& lines) {
@@ -138,7 +144,8 @@ bool IniWriteString(const char* file, const char* section, const char* key, cons
     Location at = Find(lines, section, key);
     if (!key) {
         // A null key deletes the whole section.
-        if (at.section >= 0) lines.erase(lines.begin() + at.section, lines.begin() + at.section_end);
+        if (at.section < 0) return NothingToDelete(file, exists);
+        lines.erase(lines.begin() + at.section, lines.begin() + at.section_end);
         return WriteLines(file, lines);
     }
     std::string entry = std::string(key) + "=" + (value ? value : "");
@@ -146,7 +153,7 @@ bool IniWriteString(const char* file, const char* section, const char* key, cons
         if (value) lines[static_cast<size_t>(at.key)] = entry;
         else lines.erase(lines.begin() + at.key);
     } else if (!value) {
-        return exists;  // nothing to delete
+        return NothingToDelete(file, exists);
     } else if (at.section >= 0) {
         lines.insert(lines.begin() + at.last_entry + 1, entry);
     } else {

@@ -1,8 +1,9 @@
-// POSIX implementation of the platform layer: iconv for the code pages,
-// clock_gettime for the clock, pthread mutexes with Win32 mutex semantics and
-// std::thread for detached workers. May contain only OS plumbing.
+// POSIX implementation of the platform layer: iconv for code page 932 and
+// for wcsftime's UTF-32, time and clock_gettime for the clock, std::mutex
+// with Win32 mutex semantics and std::thread for detached workers. May
+// contain only OS plumbing.
 #include "platform/platform.h"
-#include "platform/iso2022jp.h"
+#include "platform/time_format.h"
 
 #include <cerrno>
 #include <climits>
@@ -13,9 +14,9 @@
 #include <ctime>
 #include <cwchar>
 #include <iconv.h>
+#include <atomic>
 #include <memory>
 #include <mutex>
-#include <atomic>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -36,103 +37,123 @@ class Iconv {
 public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Iconv() { if (ok()) iconv_close(cd_); }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
     bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     iconv_t get() const { return cd_; }
+    void Reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
 private:
     iconv_t cd_;
 };
 
-// Decodes CP932 bytes to UTF-16, replacing what iconv rejects one byte at a time.
-bool DecodeShiftJis(const char* in, size_t in_len, std::u16string& out) {
-    Iconv cd("UTF-16LE", "CP932");
-    if (!cd.ok()) return false;
-    out.clear();
-    char buffer[4096];
-    while (in_len > 0) {
-        char* in_ptr = const_cast<char*>(in);
-        char* out_ptr = buffer;
-        size_t out_left = sizeof buffer;
-        size_t rc = iconv(cd.get(), &in_ptr, &in_len, &out_ptr, &out_left);
-        size_t produced = static_cast<size_t>(out_ptr - buffer) / 2;
-        for (size_t i = 0; i < produced; ++i) {
-            char16_t unit;
-            std::memcpy(&unit, buffer + 2 * i, 2);
-            out.push_back(unit);
+// Where converted bytes go: counted always, stored while they fit when there
+// is a destination. Nothing is allocated, so no conversion can throw.
+struct Output {
+    char* destination;  // null: only count
+    size_t capacity;    // bytes
+    size_t used = 0;
+    bool overflow = false;
+    void Put(const void* bytes, size_t n) {
+        if (destination) {
+            if (used + n > capacity) overflow = true;
+            else std::memcpy(destination + used, bytes, n);
         }
+        used += n;
+    }
+};
+
+// Runs iconv over in[0, length) into out. At each byte (or unit) iconv
+// rejects, recover(in, left) is asked how many bytes to pass over, and the
+// replacement of that many bytes is stored.
+template <typename Recover>
+void Convert(Iconv& cd, const char* in, size_t length, Output& out, Recover recover) {
+    char chunk[4096];
+    while (length > 0) {
+        char* in_ptr = const_cast<char*>(in);  // iconv never writes its input
+        char* out_ptr = chunk;
+        size_t out_left = sizeof chunk;
+        size_t rc = iconv(cd.get(), &in_ptr, &length, &out_ptr, &out_left);
+        out.Put(chunk, static_cast<size_t>(out_ptr - chunk));
         in = in_ptr;
         if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-            // A lead byte with a bad trail byte is consumed with it, like Windows.
-            unsigned char lead = static_cast<unsigned char>(*in);
-            size_t skip = 1;
-            bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-            if (is_lead && in_len >= 2 && static_cast<unsigned char>(in[1]) >= 0x40) skip = 2;
-            out.push_back(kUndecodable);
+            size_t skip = recover(in, length, out);
+            if (skip > length) skip = length;
             in += skip;
-            in_len -= skip;
-            iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+            length -= skip;
+            cd.Reset();
         }
     }
+}
+
+// Whether iconv reads byte alone as the start of an unfinished character:
+// the lead bytes are the ones the system's 932 tables say they are.
+bool IsLeadByte(Iconv& cd, char byte) {
+    cd.Reset();
+    char* in_ptr = &byte;
+    size_t in_left = 1;
+    char unit[8];
+    char* out_ptr = unit;
+    size_t out_left = sizeof unit;
+    bool lead = iconv(cd.get(), &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<size_t>(-1) &&
+                errno == EINVAL;
+    cd.Reset();
+    return lead;
+}
+
+// Code page 932 to UTF-16 as Windows reads it: a byte that is no character
+// becomes U+30FB, and a lead byte followed by a byte of the trail range
+// (40..FC) that makes no character becomes one U+30FB with it.
+bool DecodeShiftJis(const char* in, size_t length, Output& out) {
+    Iconv cd("UTF-16LE", "CP932");
+    if (!cd.ok()) return false;
+    Convert(cd, in, length, out, [&cd](const char* at, size_t left, Output& o) -> size_t {
+        o.Put(&kUndecodable, sizeof kUndecodable);
+        bool pair = left >= 2 && static_cast<unsigned char>(at[1]) >= 0x40 && IsLeadByte(cd, at[0]);
+        return pair ? 2 : 1;
+    });
     return true;
 }
 
-bool EncodeShiftJis(const char16_t* in, size_t in_len, std::string& out) {
+// UTF-16 to code page 932. An unmappable character becomes one '?' per
+// UTF-16 unit, as Windows writes a character outside the BMP as "??".
+bool EncodeShiftJis(const char16_t* in, size_t length, Output& out) {
     Iconv cd("CP932", "UTF-16LE");
     if (!cd.ok()) return false;
-    out.clear();
-    std::string bytes(reinterpret_cast<const char*>(in), in_len * 2);
-    char* in_ptr = bytes.data();
-    size_t in_left = bytes.size();
-    char buffer[4096];
-    while (in_left > 0) {
-        char* out_ptr = buffer;
-        size_t out_left = sizeof buffer;
-        size_t rc = iconv(cd.get(), &in_ptr, &in_left, &out_ptr, &out_left);
-        out.append(buffer, static_cast<size_t>(out_ptr - buffer));
-        if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-            // Unmappable character: one '?' per UTF-16 unit, as Windows
-            // writes a character outside the BMP as "??".
-            size_t skip = 2;
-            out.push_back('?');
-            in_ptr += skip;
-            in_left = in_left >= skip ? in_left - skip : 0;
-            iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
-        }
-    }
+    Convert(cd, reinterpret_cast<const char*>(in), length * sizeof(char16_t), out,
+            [](const char*, size_t, Output& o) -> size_t {
+                o.Put("?", 1);
+                return sizeof(char16_t);
+            });
     return true;
 }
 
-template <typename Unit>
-int CopyOut(const std::basic_string<Unit>& result, Unit* destination, int capacity) {
-    if (result.size() > static_cast<size_t>(INT_MAX)) return 0;
-    int needed = static_cast<int>(result.size());
-    if (capacity == 0) return needed;
-    if (!destination || capacity < needed) return 0;
-    std::memcpy(destination, result.data(), result.size() * sizeof(Unit));
-    return needed;
+// The contract of both conversions: capacity 0 measures; otherwise the
+// result must fit. A count beyond int's range is a failure.
+int Result(const Output& out, size_t unit_size, int capacity) {
+    size_t units = out.used / unit_size;
+    if (units > static_cast<size_t>(INT_MAX)) return 0;
+    if (capacity > 0 && out.overflow) return 0;
+    return static_cast<int>(units);
 }
 
 }  // namespace
 
 int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
                      char16_t* destination, int capacity) {
-    if (!source || capacity < 0 || source_length < -1) return 0;
+    if (code_page != kCodePageShiftJis || !source || capacity < 0 || source_length < -1) return 0;
+    if (capacity > 0 && !destination) return 0;
     size_t length = source_length == -1 ? std::strlen(source) + 1 : static_cast<size_t>(source_length);
     if (length == 0) return 0;
-    std::u16string result;
-    bool ok = false;
-    if (code_page == kCodePageShiftJis) {
-        ok = DecodeShiftJis(source, length, result);
-    } else if (code_page == kCodePageIso2022Jp) {
-        std::string sjis = Iso2022JpToShiftJis(source, length);
-        ok = DecodeShiftJis(sjis.data(), sjis.size(), result);
-    }
-    if (!ok) return 0;
-    return CopyOut(result, destination, capacity);
+    Output out{capacity > 0 ? reinterpret_cast<char*>(destination) : nullptr,
+               static_cast<size_t>(capacity) * sizeof(char16_t)};
+    if (!DecodeShiftJis(source, length, out)) return 0;
+    return Result(out, sizeof(char16_t), capacity);
 }
 
 int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_length,
                      char* destination, int capacity) {
-    if (!source || capacity < 0 || source_length < -1) return 0;
+    if (code_page != kCodePageShiftJis || !source || capacity < 0 || source_length < -1) return 0;
+    if (capacity > 0 && !destination) return 0;
     size_t length = 0;
     if (source_length == -1) {
         while (source[length]) ++length;
@@ -141,22 +162,20 @@ int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_leng
         length = static_cast<size_t>(source_length);
     }
     if (length == 0) return 0;
-    std::string result;
-    if (code_page != kCodePageShiftJis && code_page != kCodePageIso2022Jp) return 0;
-    if (!EncodeShiftJis(source, length, result)) return 0;
-    if (code_page == kCodePageIso2022Jp) result = ShiftJisToIso2022Jp(result);
-    return CopyOut(result, destination, capacity);
+    Output out{capacity > 0 ? destination : nullptr, static_cast<size_t>(capacity)};
+    if (!EncodeShiftJis(source, length, out)) return 0;
+    return Result(out, 1, capacity);
 }
 
 // ---------------------------------------------------------------------------
 // Clock
 
-CalendarTime SystemTimeUtc() {
+CalendarFields SystemTimeUtc() {
     time_t now = time(nullptr);
-    struct tm fields;
-    gmtime_r(&now, &fields);
-    return CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-                        fields.tm_hour, fields.tm_min, fields.tm_sec};
+    struct tm broken;
+    gmtime_r(&now, &broken);
+    return CalendarFields{broken.tm_year + 1900, broken.tm_mon + 1, broken.tm_mday,
+                          broken.tm_hour, broken.tm_min, broken.tm_sec};
 }
 
 uint32_t TickCount() {
@@ -178,35 +197,39 @@ int64_t WallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
 void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
 
-size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields) {
-    if (!buffer || capacity == 0 || !format || !tm_fields) return 0;
-    // wchar_t is UTF-32 here: widen the format, format, then narrow to UTF-16.
-    std::wstring wide_format;
-    for (const char16_t* p = format; *p; ++p) wide_format.push_back(static_cast<wchar_t>(*p));
-    wchar_t scratch[512];
-    size_t n = wcsftime(scratch, sizeof scratch / sizeof scratch[0], wide_format.c_str(),
-                        static_cast<const struct tm*>(tm_fields));
-    size_t used = 0;
-    for (size_t i = 0; i < n; ++i) {
-        uint32_t cp = static_cast<uint32_t>(scratch[i]);
-        size_t need = cp > 0xFFFF ? 2 : 1;
-        if (used + need + 1 > capacity) { buffer[0] = 0; return 0; }
-        if (cp > 0xFFFF) {
-            cp -= 0x10000;
-            buffer[used++] = static_cast<char16_t>(0xD800 + (cp >> 10));
-            buffer[used++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            buffer[used++] = static_cast<char16_t>(cp);
-        }
+size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const CalendarFields& fields) {
+    if (!buffer || capacity == 0) return 0;
+    buffer[0] = 0;
+    // wchar_t is UTF-32 here: widen the pattern, format, and let iconv turn
+    // the result into UTF-16.
+    wchar_t pattern[256];
+    if (!CopyPattern(format, pattern)) return 0;
+    wchar_t wide[512];
+    const struct tm broken = TmFromFields(fields);
+    size_t n = wcsftime(wide, sizeof wide / sizeof wide[0], pattern, &broken);
+    if (n == 0) return 0;
+    Iconv cd("UTF-16LE", "WCHAR_T");
+    if (!cd.ok()) return 0;
+    Output out{reinterpret_cast<char*>(buffer), (capacity - 1) * sizeof(char16_t)};
+    bool failed = false;
+    Convert(cd, reinterpret_cast<const char*>(wide), n * sizeof(wchar_t), out,
+            [&failed](const char*, size_t left, Output&) -> size_t {
+                failed = true;
+                return left;
+            });
+    if (failed || out.overflow) {
+        buffer[0] = 0;
+        return 0;
     }
-    buffer[used] = 0;
-    return used;
+    size_t units = out.used / sizeof(char16_t);
+    buffer[units] = 0;
+    return units;
 }
 
 // ---------------------------------------------------------------------------
 // Mutex: recursive like a Win32 mutex. The owner and depth are tracked here
-// so that closing a mutex its owner still holds (as shutdown does) releases
-// it properly before it is destroyed.
+// so that Close can end its caller's hold (as shutdown needs) before the
+// mutex is destroyed.
 
 namespace {
 struct MutexImpl {
@@ -284,11 +307,12 @@ struct EventImpl {
 };
 }  // namespace
 
-Event::Event() : impl_(new EventImpl) {}
+Event::Event() : impl_(new (std::nothrow) EventImpl) {}
 Event::~Event() { delete static_cast<EventImpl*>(impl_); }
 
 void Event::Set() {
     auto* e = static_cast<EventImpl*>(impl_);
+    if (!e) return;
     std::lock_guard<std::mutex> hold(e->mutex);
     e->set = true;
     e->cv.notify_all();
@@ -296,14 +320,21 @@ void Event::Set() {
 
 void Event::Reset() {
     auto* e = static_cast<EventImpl*>(impl_);
+    if (!e) return;
     std::lock_guard<std::mutex> hold(e->mutex);
     e->set = false;
 }
 
 bool Event::Wait(uint32_t timeout_ms) {
     auto* e = static_cast<EventImpl*>(impl_);
+    if (!e) return false;
     std::unique_lock<std::mutex> hold(e->mutex);
-    return e->cv.wait_for(hold, std::chrono::milliseconds(timeout_ms), [e] { return e->set; });
+    auto is_set = [e] { return e->set; };
+    if (timeout_ms == UINT32_MAX) {
+        e->cv.wait(hold, is_set);
+        return true;
+    }
+    return e->cv.wait_for(hold, std::chrono::milliseconds(timeout_ms), is_set);
 }
 
 // ---------------------------------------------------------------------------
@@ -318,10 +349,21 @@ struct GroupImpl {
 using GroupRef = std::shared_ptr<GroupImpl>;
 }  // namespace
 
-WorkerGroup::WorkerGroup() : impl_(new GroupRef(std::make_shared<GroupImpl>())) {}
+namespace {
+GroupRef* NewGroup() {
+    try {
+        return new GroupRef(std::make_shared<GroupImpl>());
+    } catch (...) {
+        return nullptr;
+    }
+}
+}  // namespace
+
+WorkerGroup::WorkerGroup() : impl_(NewGroup()) {}
 WorkerGroup::~WorkerGroup() { delete static_cast<GroupRef*>(impl_); }
 
 bool WorkerGroup::Start(Entry entry, void* argument) {
+    if (!impl_) return false;
     GroupRef group = *static_cast<GroupRef*>(impl_);
     {
         std::lock_guard<std::mutex> hold(group->mutex);
@@ -349,12 +391,14 @@ bool WorkerGroup::Start(Entry entry, void* argument) {
 }
 
 uint32_t WorkerGroup::Live() const {
+    if (!impl_) return 0;
     GroupImpl& group = **static_cast<GroupRef*>(impl_);
     std::lock_guard<std::mutex> hold(group.mutex);
     return group.live;
 }
 
 bool WorkerGroup::WaitIdle(uint32_t timeout_ms) {
+    if (!impl_) return true;
     GroupImpl& group = **static_cast<GroupRef*>(impl_);
     std::unique_lock<std::mutex> hold(group.mutex);
     auto idle = [&group] { return group.live == 0; };
@@ -372,8 +416,11 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
                          unsigned char** data, size_t* length) {
     *data = nullptr;
     *length = 0;
+    if (!path) return FileStatus::kError;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? FileStatus::kNotFound : FileStatus::kError;
+    // ENOTDIR: a file where a folder of the path should be, which Windows
+    // reports as a missing path.
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FileStatus::kNotFound : FileStatus::kError;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
@@ -407,12 +454,13 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
 }
 
 bool DirectoryHasEntry(const char* directory, const char* name) {
+    if (!directory || !name) return false;
     std::string path = std::string(directory) + name;
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 }
 
-bool CreateFolder(const char* path) { return mkdir(path, 0777) == 0 || errno == EEXIST; }
+bool CreateFolder(const char* path) { return path && (mkdir(path, 0777) == 0 || errno == EEXIST); }
 
 const char kPathSeparator = '/';
 

@@ -721,8 +721,8 @@ HttpStatus Fetch(const char* url, const HttpLimits& limits, size_t padding, Watc
             if (watch.Aborted()) return HttpStatus::kFailed;
             break;
         }
-        // Wine's WinINet follows a redirect loop forever, so redirects are
-        // followed here, with a bound, on every platform.
+        // Wine's WinINet follows a redirect loop forever, so this code
+        // follows redirects itself, with the bound libcurl has on POSIX.
         if (hops == kMaxRedirects || !RedirectTarget(watch, location)) return HttpStatus::kFailed;
     }
     // The head is complete: from here the deadline, like a stall, ends the

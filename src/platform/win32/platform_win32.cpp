@@ -1,7 +1,7 @@
 // Win32 implementation of the platform layer: the APIs the plugin uses on the
 // users' machines. May contain only OS plumbing; wchar_t stops here.
 #include "platform/platform.h"
-#include "platform/iso2022jp.h"
+#include "platform/time_format.h"
 
 #include <windows.h>
 #include <process.h>
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <new>
 #include <string>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected on Windows");
@@ -21,48 +22,29 @@ namespace platform {
 // ---------------------------------------------------------------------------
 // Code pages
 
-// Code page 50220 goes through 932 by arithmetic (iso2022jp.h): Wine has no
-// 50220 tables, and Windows' own 50220 gives the same characters.
+// Only code page 932: code page 50220 is converted on top of it by the core
+// (codepage.h), as Wine has no 50220 tables.
 int MultiByteToUtf16(unsigned code_page, const char* source, int source_length,
                      char16_t* destination, int capacity) {
-    if (!source || capacity < 0 || source_length < -1) return 0;
-    if (code_page == kCodePageIso2022Jp) {
-        size_t length = source_length == -1 ? std::strlen(source) + 1 : static_cast<size_t>(source_length);
-        std::string sjis = Iso2022JpToShiftJis(source, length);
-        if (sjis.empty()) return 0;
-        return MultiByteToWideChar(kCodePageShiftJis, 0, sjis.data(), static_cast<int>(sjis.size()),
-                                   reinterpret_cast<wchar_t*>(destination), capacity);
-    }
+    if (code_page != kCodePageShiftJis || !source || capacity < 0 || source_length < -1) return 0;
     return MultiByteToWideChar(code_page, 0, source, source_length,
                                reinterpret_cast<wchar_t*>(destination), capacity);
 }
 
 int Utf16ToMultiByte(unsigned code_page, const char16_t* source, int source_length,
                      char* destination, int capacity) {
-    if (!source || capacity < 0 || source_length < -1) return 0;
-    auto wide = reinterpret_cast<const wchar_t*>(source);
-    if (code_page == kCodePageIso2022Jp) {
-        int n = WideCharToMultiByte(kCodePageShiftJis, 0, wide, source_length, nullptr, 0, nullptr, nullptr);
-        if (n <= 0) return 0;
-        std::string sjis(static_cast<size_t>(n), '\0');
-        WideCharToMultiByte(kCodePageShiftJis, 0, wide, source_length, &sjis[0], n, nullptr, nullptr);
-        std::string jis = ShiftJisToIso2022Jp(sjis);
-        int needed = static_cast<int>(jis.size());
-        if (capacity == 0) return needed;
-        if (!destination || capacity < needed) return 0;
-        std::memcpy(destination, jis.data(), jis.size());
-        return needed;
-    }
-    return WideCharToMultiByte(code_page, 0, wide, source_length, destination, capacity, nullptr, nullptr);
+    if (code_page != kCodePageShiftJis || !source || capacity < 0 || source_length < -1) return 0;
+    return WideCharToMultiByte(code_page, 0, reinterpret_cast<const wchar_t*>(source), source_length,
+                               destination, capacity, nullptr, nullptr);
 }
 
 // ---------------------------------------------------------------------------
 // Clock
 
-CalendarTime SystemTimeUtc() {
+CalendarFields SystemTimeUtc() {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    return CalendarTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    return CalendarFields{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 uint32_t TickCount() { return GetTickCount(); }
@@ -73,24 +55,20 @@ int64_t WallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
 void SetUserTimeLocale() { setlocale(LC_TIME, ""); }
 
-size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const void* tm_fields) {
-    if (!buffer || capacity == 0 || !format || !tm_fields) return 0;
+size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, const CalendarFields& fields) {
+    if (!buffer || capacity == 0) return 0;
     buffer[0] = 0;
     // The locale's names (午後, 月曜日) are stored in the locale's code page.
     // msvcrt's strftime gives them right; Wine's wcsftime widens them byte by
     // byte. So the narrow function formats, and the text is converted with
     // the code page the CRT locale uses (the ANSI code page for "").
     char pattern[256];
-    size_t i = 0;
-    for (; format[i]; ++i) {
-        if (format[i] > 0x7F || i + 1 >= sizeof pattern) return 0;  // patterns are ASCII
-        pattern[i] = static_cast<char>(format[i]);
-    }
-    pattern[i] = 0;
+    if (!CopyPattern(format, pattern)) return 0;
     char narrow[1024];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"  // the patterns are our own
-    size_t n = strftime(narrow, sizeof narrow, pattern, static_cast<const struct tm*>(tm_fields));
+    const struct tm broken = TmFromFields(fields);
+    size_t n = strftime(narrow, sizeof narrow, pattern, &broken);
 #pragma GCC diagnostic pop
     if (n == 0) return 0;
     int units = MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(n), nullptr, 0);
@@ -130,9 +108,14 @@ void Mutex::Unlock() {
 
 bool Mutex::Close() {
     if (!handle_) return false;
-    BOOL ok = CloseHandle(handle_);
+    // Closing a handle does not end its thread's ownership: another handle
+    // of the same name would wait until the thread ends. ReleaseMutex fails
+    // once the caller holds no level any more (or never held it).
+    while (ReleaseMutex(handle_)) {
+    }
+    CloseHandle(handle_);
     handle_ = nullptr;
-    return ok != FALSE;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -198,11 +181,12 @@ unsigned __stdcall ThreadMain(void* raw) {
 
 // The group record is never freed: a finishing worker may still touch it
 // after its owner stopped waiting, and there is one group per plugin.
-WorkerGroup::WorkerGroup() : impl_(new GroupImpl) {}
+WorkerGroup::WorkerGroup() : impl_(new (std::nothrow) GroupImpl) {}
 WorkerGroup::~WorkerGroup() {}
 
 bool WorkerGroup::Start(Entry entry, void* argument) {
     auto* group = static_cast<GroupImpl*>(impl_);
+    if (!group) return false;
     auto* start = new (std::nothrow) ThreadStart{group, entry, argument, ReferenceOwnModule()};
     if (!start) return false;
     AcquireSRWLockExclusive(&group->lock);
@@ -227,6 +211,7 @@ bool WorkerGroup::Start(Entry entry, void* argument) {
 
 uint32_t WorkerGroup::Live() const {
     auto* group = static_cast<GroupImpl*>(impl_);
+    if (!group) return 0;
     AcquireSRWLockShared(&group->lock);
     LONG live = group->live;
     ReleaseSRWLockShared(&group->lock);
@@ -235,6 +220,7 @@ uint32_t WorkerGroup::Live() const {
 
 bool WorkerGroup::WaitIdle(uint32_t timeout_ms) {
     auto* group = static_cast<GroupImpl*>(impl_);
+    if (!group) return true;
     DWORD start = GetTickCount();
     AcquireSRWLockExclusive(&group->lock);
     while (group->live > 0) {
@@ -258,6 +244,7 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
                          unsigned char** data, size_t* length) {
     *data = nullptr;
     *length = 0;
+    if (!path) return FileStatus::kError;
     // No sharing: a file that another program is writing is not read half-done.
     HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -300,11 +287,13 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
 }
 
 bool DirectoryHasEntry(const char* directory, const char* name) {
+    if (!directory || !name) return false;
     char found[MAX_PATH];
     return SearchPathA(directory, name, nullptr, MAX_PATH, found, nullptr) != 0;
 }
 
 bool CreateFolder(const char* path) {
+    if (!path) return false;
     return CreateDirectoryA(path, nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
