@@ -12,11 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
 #include "feed/xml_internal.h"
 #include "feed/xml_node.h"
+#include "fetch/document_loader.h"
 #include "xml_check.h"
 
 namespace {
@@ -113,6 +116,42 @@ TEST_P(XmlAllocation, LookupStructuresAreOptional) {
         EXPECT_EQ(result, &root);
         EXPECT_EQ(feedlet::xml_check::Render(root), expected);
     }
+}
+
+// A document loaded for a feed is whole or nothing: when memory runs out
+// anywhere in its parse (the closing-tag index included) the load fails and
+// leaves the root empty, so a crawler keeps its last document instead of
+// installing one that lacks articles.
+TEST_P(XmlAllocation, ALoadedDocumentIsWholeOrNothing) {
+    const std::string bytes =
+        "<?xml version=\"1.0\"?>" + feedlet::xml_check::ToUtf8(std::u16string(kDocument));
+    auto load = [&bytes](XmlNode& root) {
+        auto* block = static_cast<unsigned char*>(std::calloc(bytes.size() + feedlet::kDownloadTerminator, 1));
+        std::memcpy(block, bytes.data(), bytes.size());
+        feedlet::DownloadBuffer buffer;
+        buffer.Adopt(block, static_cast<uint32_t>(bytes.size()));
+        return feedlet::LoadDocumentFromBuffer(root, buffer);
+    };
+    XmlNode whole;
+    ASSERT_TRUE(load(whole));
+    const std::string expected = feedlet::xml_check::Render(whole);
+    long n = 0;
+    for (;; ++n) {
+        SCOPED_TRACE(n);
+        XmlNode root;
+        FailAfter(n);
+        bool loaded = load(root);
+        Disarm();
+        if (!g_failed) {
+            EXPECT_TRUE(loaded);
+            EXPECT_EQ(feedlet::xml_check::Render(root), expected);
+            break;
+        }
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(root.name, nullptr);
+        EXPECT_EQ(root.children, nullptr);
+    }
+    EXPECT_GT(n, GetParam() ? 40 : 5);
 }
 
 TEST_P(XmlAllocation, AttributesAndTextHelpers) {

@@ -41,19 +41,8 @@ ItemList::TypedView<XmlNode> ChildrenOf(const XmlNode& element) {
     return (element.name && element.children ? *element.children : kNoChildren).As<XmlNode>();
 }
 
-// An element's serialized content as a new[] string, as ContentText gives
-// it. Nearly every feed element holds one text node, whose text is the whole
-// serialization: that is copied in one pass instead of being serialized
-// twice (once to measure, once to fill).
-char16_t* ContentOf(const XmlNode& element) {
-    if (element.IsText() || !element.children || element.children->Count() != 1) return element.ContentText();
-    const XmlNode* only = element.children->At<XmlNode>(0);
-    if (!only || !only->IsText() || !only->text) return element.ContentText();
-    return Utf16Duplicate(only->text, Utf16Length(only->text));
-}
-
 void TakeContent(FeedArticle* record, int32_t index, const XmlNode* element) {
-    if (element) record->AdoptText(index, ContentOf(*element));
+    if (element) record->AdoptText(index, element->ContentText());
 }
 
 // Atom links: among the children named "link", those whose rel is absent or
@@ -81,7 +70,7 @@ void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
         record->SetDate(kind, buffer);
         return;
     }
-    char16_t* text = ContentOf(*element);
+    char16_t* text = element->ContentText();
     record->SetDate(kind, text);
     delete[] text;
 }
@@ -98,11 +87,10 @@ void FillChannel(FeedArticle* channel, FeedKind kind, const XmlNode& element) {
     TakeDate(channel, kind, element.FindChild(kChannelDateName[kind]));
 }
 
-void FillArticle(FeedArticle* article, FeedKind kind, const XmlNode& element) {
+void FillArticleTexts(FeedArticle* article, FeedKind kind, const XmlNode& element) {
     TakeContent(article, kMemberTitle, element.FindChild(u"title"));
     TakeLink(article, kind, element);
     TakeContent(article, kMemberDescription, element.FindChild(u"description"));
-    TakeDate(article, kind, element.FindChild(kArticleDateName[kind]));
 }
 
 FeedKind KindOfDocumentElement(const XmlNode* node) {
@@ -113,16 +101,18 @@ FeedKind KindOfDocumentElement(const XmlNode* node) {
 }
 
 // Appends one article, creating the list at the first one. Out of memory the
-// article is dropped and the rest of the feed still goes in.
-void AppendArticle(FeedDocument* document, FeedArticle* article) {
+// article is released, and false.
+bool AppendArticle(FeedDocument* document, FeedArticle* article) {
     if (!document->articles) {
         document->articles = new (std::nothrow) ItemList(ReleaseArticle, 0);
         if (!document->articles) {
             ReleaseArticle(article, 0, 0);
-            return;
+            return false;
         }
     }
-    if (!document->articles->Append(article)) ReleaseArticle(article, 0, 0);
+    if (document->articles->Append(article)) return true;
+    ReleaseArticle(article, 0, 0);
+    return false;
 }
 
 }  // namespace
@@ -212,8 +202,11 @@ void FeedDocument::Release(FeedDocument* document) {
     delete document;  // the destructor clears
 }
 
-bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time) {
-    if (!document) return false;
+namespace {
+
+// The first two steps of ExtractFeedDocument: the document in document
+// order.
+bool FillDocument(FeedDocument* document, const XmlNode& root) {
     document->Clear();
     // The document element is the first top-level element with one of the
     // three names; processing instructions, doctype and stray text before it
@@ -231,23 +224,62 @@ bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_
 
     const XmlNode* channel = kind == kFeedAtom ? feed_element : feed_element->FindChild(u"channel");
     if (!channel) return false;
-    document->kind = kind;
-    FillChannel(&document->channel, kind, *channel);
 
     // RSS 2.0 keeps its items inside the channel; RSS 1.0 and Atom beside it,
     // as direct children of the document element.
     const XmlNode& container = kind == kFeedRss2 ? *channel : *feed_element;
     const char16_t* article_name = kind == kFeedAtom ? u"entry" : u"item";
+    uint32_t articles = 0;
+    for (const XmlNode* child : ChildrenOf(container))
+        if (IsElementNamed(child, article_name) && ++articles > kMaxFeedArticles) return false;
+
+    document->kind = kind;
+    FillChannel(&document->channel, kind, *channel);
+    // The articles' records and dates first, their texts after: the records
+    // that the sort and the release go through then lie together, not each
+    // among its texts. Out of memory, the articles made so far stay.
     for (const XmlNode* child : ChildrenOf(container)) {
         if (!IsElementNamed(child, article_name)) continue;
         FeedArticle* article = new (std::nothrow) FeedArticle;
-        if (!article) continue;
-        FillArticle(article, kind, *child);
-        AppendArticle(document, article);
+        if (!article) break;
+        TakeDate(article, kind, child->FindChild(kArticleDateName[kind]));
+        if (!AppendArticle(document, article)) break;
     }
-
-    if (sort_by_time && document->articles) document->articles->Sort(CompareArticlesByTime, 0, 0);
+    const ItemNode* made = document->articles ? document->articles->First() : nullptr;
+    for (const XmlNode* child : ChildrenOf(container)) {
+        if (!made) break;
+        if (!IsElementNamed(child, article_name)) continue;
+        FillArticleTexts(static_cast<FeedArticle*>(made->item), kind, *child);
+        made = made->next;
+    }
     return true;
+}
+
+void SortArticles(FeedDocument* document, bool sort_by_time) {
+    if (sort_by_time && document->articles) document->articles->Sort(CompareArticlesByTime, 0, 0);
+}
+
+}  // namespace
+
+bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time) {
+    if (!document) return false;
+    if (!FillDocument(document, root)) return false;
+    SortArticles(document, sort_by_time);
+    return true;
+}
+
+bool ExtractFeedDocumentAndRelease(FeedDocument* document, XmlNode& root, bool sort_by_time) {
+    if (!document) {
+        root.Clear();
+        return false;
+    }
+    bool built = FillDocument(document, root);
+    // The document holds copies of everything it keeps: the tree and the
+    // text it points into go before the sort, and before the caller
+    // installs the document.
+    root.Clear();
+    if (built) SortArticles(document, sort_by_time);
+    return built;
 }
 
 bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time) {
@@ -256,14 +288,14 @@ bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_b
     if (!document) return false;
     XmlNode root;
     if (!LoadDocument(root, location)) return false;
-    return ExtractFeedDocument(document, root, sort_by_time);  // root clears itself
+    return ExtractFeedDocumentAndRelease(document, root, sort_by_time);
 }
 
 bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time) {
     if (!document) return false;
     XmlNode root;
     if (!LoadDocumentFromBuffer(root, buffer)) return false;
-    return ExtractFeedDocument(document, root, sort_by_time);
+    return ExtractFeedDocumentAndRelease(document, root, sort_by_time);
 }
 
 }  // namespace feedlet
