@@ -249,7 +249,8 @@ Step ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened) {
         }
         // Markup at c, whose '<' is not read again: the text before may have
         // put its terminator there.
-        if (Matches(c + 1, end, u"![CDATA[", 8)) {
+        const bool bang = c + 1 < end && t[c + 1] == u'!';
+        if (bang && Matches(c + 2, end, u"[CDATA[", 7)) {
             size_t close = Search(c + 9, end, u"]]>");
             if (close == kNotFound) return Step::kFault;
             if (close > c + 9) {
@@ -262,7 +263,7 @@ Step ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened) {
             after_markup = true;
             continue;
         }
-        if (Matches(c + 1, end, u"!--", 3)) {
+        if (bang && Matches(c + 2, end, u"--", 2)) {
             // Searched from the '!' itself, so "<!-->" is a whole comment.
             size_t close = Search(c + 2, end, u"-->");
             if (close == kNotFound) return Step::kFault;
@@ -276,8 +277,7 @@ Step ContentParser::ReadContent(Frame& frame, int32_t depth, Frame* opened) {
         size_t tag_end = FindUnit(t, c + 1, end, u'>');
         if (tag_end >= end || tag_end == c + 1) return Step::kFault;
         size_t name = c + 1;
-        size_t name_end = name;
-        while (name_end < tag_end && t[name_end] != u'/' && !IsSpaceUnit(t[name_end])) ++name_end;
+        size_t name_end = FindNameEnd(t, name, tag_end);  // the '>' ends it at the latest
         // An empty name: a stray closing tag, or "< x>".
         if (name_end == name) return Step::kFault;
         size_t name_length = name_end - name;

@@ -10,6 +10,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/item_list.h"
 #include "feed/xml_node.h"
 
@@ -25,11 +29,18 @@ struct NodeAccess {
 
 constexpr size_t kNotFound = SIZE_MAX;
 
+// Classes of the units below U+0100, one bit each; the few white-space
+// units above are tested in IsSpaceUnit itself.
+enum : uint8_t {
+    kSpaceClass = 1,    // 9..13, U+0020, U+00A0: white space (IsXmlSpace)
+    kNameEndClass = 2,  // white space, '/' and '>': what ends a tag's name
+};
+extern const uint8_t kUnitClass[256];
+
 // IsXmlSpace, inline for the parser's loops.
 inline bool IsSpaceUnit(char16_t c) {
-    if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
-    if (c < 0xA0) return false;
-    if (c == 0xA0 || c == 0x1680 || c == 0x3000) return true;
+    if (c < 0x100) return kUnitClass[c] & kSpaceClass;
+    if (c == 0x1680 || c == 0x3000) return true;
     if (c < 0x2000 || c > 0x205F) return false;
     return c <= 0x200A || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F;
 }
@@ -37,12 +48,72 @@ inline bool IsSpaceUnit(char16_t c) {
 // A tag's name runs up to the first of these; so does the text that a
 // closing pattern "</name" has to begin with.
 inline bool IsNameEnd(char16_t c) {
-    return c == u'>' || c == u'/' || IsSpaceUnit(c);
+    if (c < 0x100) return kUnitClass[c] & kNameEndClass;
+    return IsSpaceUnit(c);
+}
+
+// The first position in text[from, end) of a unit that ends a name, or end;
+// *saw_open (when given) tells whether a '<' came before it. Reads nothing
+// outside the range.
+inline size_t FindNameEnd(const char16_t* text, size_t from, size_t end, bool* saw_open = nullptr) {
+    size_t i = from;
+    bool open = false;
+#if defined(__SSE2__)
+    // Blocks without a unit that may end a name (at most U+0020, '/', '>',
+    // from U+00A0 on) or a '<' are passed whole; a unit that may is then
+    // looked at alone.
+    const __m128i space_top = _mm_set1_epi16(0x20);
+    const __m128i ascii_top = _mm_set1_epi16(0x9F);
+    const __m128i slash = _mm_set1_epi16(u'/');
+    const __m128i gt = _mm_set1_epi16(u'>');
+    const __m128i lt = _mm_set1_epi16(u'<');
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 8 <= end) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        __m128i low = _mm_cmpeq_epi16(_mm_subs_epu16(block, space_top), zero);
+        __m128i below_high = _mm_cmpeq_epi16(_mm_subs_epu16(block, ascii_top), zero);
+        __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(block, slash), _mm_cmpeq_epi16(block, gt)),
+                                     _mm_or_si128(_mm_cmpeq_epi16(block, lt), low));
+        unsigned candidates = static_cast<unsigned>(_mm_movemask_epi8(marks)) |
+                              (static_cast<unsigned>(_mm_movemask_epi8(below_high)) ^ 0xFFFFu);
+        if (!candidates) {
+            i += 8;
+            continue;
+        }
+        i += static_cast<size_t>(__builtin_ctz(candidates)) / 2;
+        char16_t c = text[i];
+        if (IsNameEnd(c)) {
+            if (saw_open) *saw_open = open;
+            return i;
+        }
+        if (c == u'<') open = true;
+        ++i;
+    }
+#endif
+    for (; i < end; ++i) {
+        char16_t c = text[i];
+        if (IsNameEnd(c)) break;
+        if (c == u'<') open = true;
+    }
+    if (saw_open) *saw_open = open;
+    return i;
 }
 
 // The first position of unit in text[from, end), or end. Reads nothing
 // outside that range.
-size_t FindUnit(const char16_t* text, size_t from, size_t end, char16_t unit);
+inline size_t FindUnit(const char16_t* text, size_t from, size_t end, char16_t unit) {
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    for (; i + 8 <= end; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, wanted));
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    }
+#endif
+    while (i < end && text[i] != unit) ++i;
+    return i;
+}
 
 // The first position in text[from, end) whose unit is not unit, or end.
 size_t SkipUnit(const char16_t* text, size_t from, size_t end, char16_t unit);
@@ -139,9 +210,14 @@ void ReleaseAttribute(void* item, uint32_t, uint32_t);
 size_t DecodeRun(char16_t* text, size_t length);
 
 // Narrows [*begin, *end) by dropping IsXmlSpace units at both ends.
-void TrimRange(const char16_t** begin, const char16_t** end);
-inline void TrimRange(char16_t** begin, char16_t** end) {
-    TrimRange(const_cast<const char16_t**>(begin), const_cast<const char16_t**>(end));
+template <typename Char>
+inline void TrimRange(Char** begin, Char** end) {
+    Char* b = *begin;
+    Char* e = *end;
+    while (e > b && IsSpaceUnit(e[-1])) --e;
+    while (b < e && IsSpaceUnit(*b)) ++b;
+    *begin = b;
+    *end = e;
 }
 
 // The attribute scanner: calls add(name, name_length, value, value_length)

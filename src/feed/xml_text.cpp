@@ -38,6 +38,28 @@ int32_t CompareIgnoreCase(const char16_t* left, const char16_t* right) {
 
 namespace xml_detail {
 
+// 9..13 and U+0020 are white space and end names, as do '/' and '>'; U+00A0
+// is white space too. (U+0085 is not: the run-time classifies it as a
+// control only.)
+const uint8_t kUnitClass[256] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 3, 3, 3, 3, 0, 0,  // 00
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 10
+    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2,  // 20  ' ' '/'
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0,  // 30  '>'
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 40
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 50
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 60
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 70
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 80
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 90
+    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // A0  U+00A0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // B0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // C0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // D0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // E0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // F0
+};
+
 namespace {
 
 struct NamedEntity {
@@ -190,20 +212,6 @@ size_t DecodeRun(char16_t* text, size_t length) {
     return out;
 }
 
-size_t FindUnit(const char16_t* text, size_t from, size_t end, char16_t unit) {
-    size_t i = from;
-#if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
-    for (; i + 8 <= end; i += 8) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, wanted));
-        if (mask) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
-    }
-#endif
-    while (i < end && text[i] != unit) ++i;
-    return i;
-}
-
 size_t SkipUnit(const char16_t* text, size_t from, size_t end, char16_t unit) {
     size_t i = from;
 #if defined(__SSE2__)
@@ -230,15 +238,6 @@ size_t BoundedLength(const char16_t* text, size_t limit) {
 #endif
     while (i < limit && text[i]) ++i;
     return i;
-}
-
-void TrimRange(const char16_t** begin, const char16_t** end) {
-    const char16_t* b = *begin;
-    const char16_t* e = *end;
-    while (e > b && IsSpaceUnit(e[-1])) --e;
-    while (b < e && IsSpaceUnit(*b)) ++b;
-    *begin = b;
-    *end = e;
 }
 
 void ReleaseNode(void* item, uint32_t, uint32_t) {
