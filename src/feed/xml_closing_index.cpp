@@ -130,6 +130,8 @@ ClosingIndex::BuildResult ClosingIndex::InsertNames(const Pending* batch, size_t
             entry = Entry{batch[i].hash, batch[i].length, static_cast<Position>(used_++)};
             if (batch[i].length > longest_) longest_ = batch[i].length;
         }
+        // Per name, not per entry: names with equal hashes share one.
+        if (batch[i].length <= 64) short_lengths_[batch[i].first % 64] |= uint64_t{1} << (batch[i].length - 1);
         names_[batch[i].where] = entry.id;
     }
     return BuildResult::kBuilt;
@@ -145,24 +147,26 @@ ClosingIndex::BuildResult ClosingIndex::CollectNames(size_t max_names) {
     // Comments and CDATA sections are recognised before tags, and where one
     // is cut short by the end of an element's content no '>' follows it there.
     auto indexable = [t, n](size_t k, size_t name_end) {
-        return k + 1 < name_end && !StartsWith(t, k, n, u"<!--", 4) &&
-               !StartsWith(t, k, n, u"<![CDATA[", 9);
+        return k + 1 < name_end &&
+               (t[k + 1] != u'!' || (!StartsWith(t, k, n, u"<!--", 4) && !StartsWith(t, k, n, u"<![CDATA[", 9)));
     };
     Pending batch[kBatch];
     size_t pending = 0;
     size_t gt = n;            // the first '>' at or after the last stretch's end
     bool gt_known = false;
     for (size_t i = FindUnit(t, 0, n, u'<'); i < n;) {
-        size_t e = i + 1;  // where the names of this stretch end
-        while (e < n && !IsNameEnd(t[e])) ++e;
+        bool inner = false;  // another '<' within the names
+        size_t e = FindNameEnd(t, i + 1, n, &inner);  // where the names of this stretch end
         if (!gt_known || gt < e) {
             gt = FindUnit(t, e, n, u'>');
             gt_known = true;
         }
         if (gt < n && t[gt - 1] != u'/') {  // neither unfinished nor self-closing
             size_t count = 0;
-            for (size_t k = i; k < e; k = FindUnit(t, k + 1, e, u'<'))
-                if (indexable(k, e)) ++count;
+            if (!inner) count = indexable(i, e) ? 1 : 0;
+            else
+                for (size_t k = i; k < e; k = FindUnit(t, k + 1, e, u'<'))
+                    if (indexable(k, e)) ++count;
             size_t slot = answers_.size();
             if (count && (!answers_.Extend(count) || !names_.Extend(count))) return BuildResult::kNoMemory;
             slot += count;
@@ -174,7 +178,7 @@ ClosingIndex::BuildResult ClosingIndex::CollectNames(size_t max_names) {
                     indexed_[k / 64] |= uint64_t{1} << (k % 64);
                     answers_[slot] = static_cast<Position>(gt);  // until AnswerTags
                     batch[pending++] = Pending{hash.value, static_cast<Position>(e - k - 1),
-                                               static_cast<Position>(slot)};
+                                               static_cast<Position>(slot), t[k + 1]};
                     if (pending == kBatch) {
                         BuildResult result = InsertNames(batch, pending, max_names);
                         if (result != BuildResult::kBuilt) return result;
@@ -222,15 +226,19 @@ bool ClosingIndex::CollectClosings() {
     size_t pending = 0;
     for (size_t i = 0; i < closings_.size(); ++i) {
         size_t q = closings_[i];
+        if (q + 2 >= n) continue;
+        // Only prefixes as long as a name beginning with the same unit can
+        // be one.
+        uint64_t lengths = short_lengths_[t[q + 2] % 64];
+        size_t run_end = q + 2 + longest_ < n ? q + 2 + longest_ : n;
+        size_t run = FindNameEnd(t, q + 2, run_end) - (q + 2);
         NameHash hash;
-        for (size_t k = 1; k <= longest_ && q + 1 + k < n; ++k) {
-            char16_t c = t[q + 1 + k];
-            if (IsNameEnd(c)) break;
-            hash.Append(c, base_);
-            if (!has_length_[k]) continue;
+        for (size_t k = 1; k <= run; ++k) {
+            hash.Append(t[q + 1 + k], base_);
+            if (k <= 64 ? !((lengths >> (k - 1)) & 1) : !has_length_[k]) continue;
             size_t bit = FilterBit(hash.value, k);
             if (!(filter_[bit / 64] & (uint64_t{1} << (bit % 64)))) continue;
-            batch[pending++] = Pending{hash.value, static_cast<Position>(k), static_cast<Position>(q)};
+            batch[pending++] = Pending{hash.value, static_cast<Position>(k), static_cast<Position>(q), 0};
             if (pending == kBatch) {
                 if (!RecordHits(batch, pending)) return false;
                 pending = 0;
@@ -281,6 +289,7 @@ ClosingIndex::BuildResult ClosingIndex::Build(const char16_t* text, size_t lengt
     built_ = false;
     used_ = 0;
     longest_ = 0;
+    for (uint64_t& lengths : short_lengths_) lengths = 0;
     rank_position_ = 0;
     rank_count_ = 0;
     answers_.Release();

@@ -72,6 +72,7 @@ private:
         uint64_t hash;
         Position length;
         Position where;  // the answer slot of an opening, or the position of a "</"
+        char16_t first;  // a name's first unit
     };
 
     uint64_t HashOf(const char16_t* name, size_t length) const;
@@ -112,6 +113,8 @@ private:
     PodArray<Hit> hits_;            // "</" + a name, ascending position
     size_t longest_ = 0;            // longest name
     PodArray<uint8_t> has_length_;  // [n] != 0: some name is n units long
+    // [u % 64] bit n - 1: some name of n <= 64 units begins with a unit like u.
+    uint64_t short_lengths_[64] = {};
     // One bit per name, set at a spot its hash picks: most prefixes of
     // closing tags are no name, and a clear bit says so without touching the
     // (much larger) table.
