@@ -1,5 +1,6 @@
 #include "feed/feed_document.h"
 
+#include <cstdlib>
 #include <iterator>
 #include <new>
 
@@ -41,26 +42,6 @@ ItemList::TypedView<XmlNode> ChildrenOf(const XmlNode& element) {
     return (element.name && element.children ? *element.children : kNoChildren).As<XmlNode>();
 }
 
-void TakeContent(FeedArticle* record, int32_t index, const XmlNode* element) {
-    if (element) record->AdoptText(index, element->ContentText());
-}
-
-// Atom links: among the children named "link", those whose rel is absent or
-// exactly "alternate" qualify and the last one wins. The href goes in as
-// written, its references undecoded. RSS has a plain "link" element.
-void TakeLink(FeedArticle* record, FeedKind kind, const XmlNode& parent) {
-    if (kind != kFeedAtom) {
-        TakeContent(record, kMemberLink, parent.FindChild(u"link"));
-        return;
-    }
-    for (const XmlNode* child : ChildrenOf(parent)) {
-        if (!IsElementNamed(child, u"link")) continue;
-        const char16_t* rel = child->FindAttribute(u"rel");
-        if (rel && !SameText(rel, u"alternate")) continue;
-        if (const char16_t* href = child->FindAttribute(u"href")) record->SetText(kMemberLink, href);
-    }
-}
-
 void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
     if (!element) return;
     // Dates are short: read them from the stack, and only a long one (which
@@ -79,18 +60,115 @@ void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
 const char16_t* const kChannelDateName[] = {nullptr, u"dc:date", u"lastBuildDate", u"updated"};
 const char16_t* const kArticleDateName[] = {nullptr, u"dc:date", u"pubDate", u"updated"};
 
-void FillChannel(FeedArticle* channel, FeedKind kind, const XmlNode& element) {
-    TakeContent(channel, kMemberTitle, element.FindChild(u"title"));
-    TakeLink(channel, kind, element);
-    TakeContent(channel, kMemberDescription, element.FindChild(u"description"));
-    TakeContent(channel, kMemberCopyright, element.FindChild(u"copyright"));
-    TakeDate(channel, kind, element.FindChild(kChannelDateName[kind]));
+// The children a channel or an article is read from: for each name, the
+// first child element so named, ASCII case ignored (what FindChild gives),
+// all found in one walk over the children.
+struct Members {
+    const XmlNode* element = nullptr;
+    const XmlNode* title = nullptr;
+    const XmlNode* link = nullptr;
+    const XmlNode* description = nullptr;
+    const XmlNode* copyright = nullptr;
+    const XmlNode* date = nullptr;
+};
+
+char16_t FoldAscii(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
 }
 
-void FillArticleTexts(FeedArticle* article, FeedKind kind, const XmlNode& element) {
-    TakeContent(article, kMemberTitle, element.FindChild(u"title"));
-    TakeLink(article, kind, element);
-    TakeContent(article, kMemberDescription, element.FindChild(u"description"));
+// Sets *slot to child when it is still empty and child's name is name.
+void Match(const XmlNode** slot, const XmlNode* child, const char16_t* name) {
+    if (!*slot && FoldAscii(child->name[0]) == FoldAscii(name[0]) && CompareIgnoreCase(child->name, name) == 0)
+        *slot = child;
+}
+
+Members FindMembers(const XmlNode& element, const char16_t* date_name, bool channel) {
+    Members found;
+    found.element = &element;
+    // The names lie in the document text, away from the nodes: fetched all
+    // at once, their cache misses overlap.
+    for (const XmlNode* child : ChildrenOf(element))
+        if (!child->IsText()) __builtin_prefetch(child->name);
+    for (const XmlNode* child : ChildrenOf(element)) {
+        if (child->IsText()) continue;
+        if (found.title && found.link && found.description && found.date && (found.copyright || !channel))
+            break;
+        Match(&found.title, child, u"title");
+        Match(&found.link, child, u"link");
+        Match(&found.description, child, u"description");
+        if (channel) Match(&found.copyright, child, u"copyright");
+        Match(&found.date, child, date_name);
+    }
+    return found;
+}
+
+// A text a record is to keep: a piece of the tree's text, copied only when
+// the document is filled in, or a text made already (new[]).
+struct PendingText {
+    const char16_t* text = nullptr;
+    size_t length = 0;
+    bool made = false;
+};
+
+// The four text members of a record, by index.
+struct PendingRecord {
+    PendingText member[kMemberCopyright + 1];
+};
+
+// An element's content as a text member: nearly every feed element holds
+// one text node, which is the whole serialization.
+PendingText PendingContent(const XmlNode* element) {
+    PendingText pending;
+    if (!element) return pending;
+    if (element->children && element->children->Count() == 1) {
+        const XmlNode* only = static_cast<const XmlNode*>(element->children->First()->item);
+        if (only->IsText() && only->text) {
+            pending.text = only->text;
+            pending.length = element->Serialize(nullptr, 0);
+            return pending;
+        }
+    }
+    pending.text = element->ContentText();
+    pending.made = true;
+    return pending;
+}
+
+// Atom links: among the children named "link", those whose rel is absent or
+// exactly "alternate" qualify and the last one with an href that is not
+// empty wins. The href goes in as written, its references undecoded. RSS has
+// a plain "link" element.
+PendingText PendingLink(FeedKind kind, const Members& found) {
+    if (kind != kFeedAtom) return PendingContent(found.link);
+    PendingText link;
+    for (const XmlNode* child : ChildrenOf(*found.element)) {
+        if (!IsElementNamed(child, u"link")) continue;
+        const char16_t* rel = child->FindAttribute(u"rel");
+        if (rel && !SameText(rel, u"alternate")) continue;
+        const char16_t* href = child->FindAttribute(u"href");
+        if (href && *href) {
+            link.text = href;
+            link.length = Utf16Length(href);
+        }
+    }
+    return link;
+}
+
+PendingRecord PendingTexts(FeedKind kind, const Members& found, bool channel) {
+    PendingRecord record;
+    record.member[kMemberTitle] = PendingContent(found.title);
+    record.member[kMemberLink] = PendingLink(kind, found);
+    record.member[kMemberDescription] = PendingContent(found.description);
+    if (channel) record.member[kMemberCopyright] = PendingContent(found.copyright);
+    return record;
+}
+
+void KeepTexts(FeedArticle* record, PendingRecord& pending) {
+    for (int32_t index = kMemberTitle; index <= kMemberCopyright; ++index) {
+        PendingText& text = pending.member[index];
+        if (text.made) record->AdoptText(index, const_cast<char16_t*>(text.text));
+        else if (text.length) record->AdoptText(index, Utf16Duplicate(text.text, text.length));
+        text = PendingText();
+    }
 }
 
 FeedKind KindOfDocumentElement(const XmlNode* node) {
@@ -205,8 +283,13 @@ void FeedDocument::Release(FeedDocument* document) {
 namespace {
 
 // The first two steps of ExtractFeedDocument: the document in document
-// order.
-bool FillDocument(FeedDocument* document, const XmlNode& root) {
+// order. With release set, root's tree goes as soon as the document no
+// longer needs it: the records, their dates and what is not a plain piece of
+// the text are made first; then the tree is released, keeping only the text
+// (when it holds one apart, as a loaded document does); then the texts are
+// copied and the text goes too. The tree and the document's texts are
+// never in memory at once.
+bool FillDocument(FeedDocument* document, const XmlNode& root, XmlNode* release) {
     document->Clear();
     // The document element is the first top-level element with one of the
     // three names; processing instructions, doctype and stray text before it
@@ -233,25 +316,34 @@ bool FillDocument(FeedDocument* document, const XmlNode& root) {
     for (const XmlNode* child : ChildrenOf(container))
         if (IsElementNamed(child, article_name) && ++articles > kMaxFeedArticles) return false;
 
+    // [0] the channel, then the articles in order.
+    PendingRecord* pending = new (std::nothrow) PendingRecord[articles + 1];
+    if (!pending) return false;
     document->kind = kind;
-    FillChannel(&document->channel, kind, *channel);
-    // The articles' records and dates first, their texts after: the records
-    // that the sort and the release go through then lie together, not each
-    // among its texts. Out of memory, the articles made so far stay.
+    Members members = FindMembers(*channel, kChannelDateName[kind], true);
+    pending[0] = PendingTexts(kind, members, true);
+    TakeDate(&document->channel, kind, members.date);
+    uint32_t made = 0;
     for (const XmlNode* child : ChildrenOf(container)) {
         if (!IsElementNamed(child, article_name)) continue;
+        // Out of memory, the articles made so far stay.
         FeedArticle* article = new (std::nothrow) FeedArticle;
         if (!article) break;
-        TakeDate(article, kind, child->FindChild(kArticleDateName[kind]));
+        members = FindMembers(*child, kArticleDateName[kind], false);
+        TakeDate(article, kind, members.date);
         if (!AppendArticle(document, article)) break;
+        pending[++made] = PendingTexts(kind, members, false);
     }
-    const ItemNode* made = document->articles ? document->articles->First() : nullptr;
-    for (const XmlNode* child : ChildrenOf(container)) {
-        if (!made) break;
-        if (!IsElementNamed(child, article_name)) continue;
-        FillArticleTexts(static_cast<FeedArticle*>(made->item), kind, *child);
-        made = made->next;
-    }
+
+    void* text = release ? release->DetachText() : nullptr;
+    if (text) release->Clear();  // the pieces lie in the text, which stays
+    KeepTexts(&document->channel, pending[0]);
+    uint32_t kept = 0;
+    if (document->articles)
+        for (FeedArticle* article : document->articles->As<FeedArticle>()) KeepTexts(article, pending[++kept]);
+    delete[] pending;
+    std::free(text);
+    if (release) release->Clear();
     return true;
 }
 
@@ -263,7 +355,7 @@ void SortArticles(FeedDocument* document, bool sort_by_time) {
 
 bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time) {
     if (!document) return false;
-    if (!FillDocument(document, root)) return false;
+    if (!FillDocument(document, root, nullptr)) return false;
     SortArticles(document, sort_by_time);
     return true;
 }
@@ -273,10 +365,10 @@ bool ExtractFeedDocumentAndRelease(FeedDocument* document, XmlNode& root, bool s
         root.Clear();
         return false;
     }
-    bool built = FillDocument(document, root);
     // The document holds copies of everything it keeps: the tree and the
     // text it points into go before the sort, and before the caller
     // installs the document.
+    bool built = FillDocument(document, root, &root);
     root.Clear();
     if (built) SortArticles(document, sort_by_time);
     return built;

@@ -50,6 +50,12 @@ public:
     // Takes over a block from malloc (the document text), freed with the
     // arena.
     void Adopt(void* block) { adopted_ = block; }
+    // Gives the adopted block back (null when there is none).
+    void* Detach() {
+        void* block = adopted_;
+        adopted_ = nullptr;
+        return block;
+    }
 
     // The text the tree was parsed from, text[length] being its terminator:
     // the names and texts inside it are measured without reading past it.

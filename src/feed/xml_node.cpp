@@ -180,6 +180,10 @@ XmlDocumentResult XmlNode::ParseDocument(void* block, char16_t* document, size_t
     return XmlDocumentResult::kParsed;
 }
 
+void* XmlNode::DetachText() {
+    return arena_ && arena_->owner == this ? arena_->Detach() : nullptr;
+}
+
 void XmlNode::ReleaseOwned() {
     if (arena_) {
         if (arena_->owner == this) {
@@ -239,7 +243,7 @@ char16_t* XmlNode::ContentText() const {
     // serialization: that is copied in one pass instead of being serialized
     // twice (once to measure, once to fill).
     if (!IsText() && children && children->Count() == 1) {
-        const XmlNode* only = children->At<XmlNode>(0);
+        const XmlNode* only = static_cast<const XmlNode*>(children->First()->item);
         if (only && only->IsText() && only->text)
             return Utf16Duplicate(only->text, PieceLength(arena_, only->text));
     }

@@ -117,6 +117,12 @@ public:
     XmlDocumentResult ParseDocument(void* block, char16_t* text, size_t length,
                                     size_t max_entries = kXmlMaxDocumentEntries);
 
+    // Hands back the document text that ParseDocument took over (a block to
+    // be freed with free), so that it can outlive the tree: the tree's names
+    // and texts still point into it, and stay valid until it is freed. Null
+    // when this node is no root holding such a text.
+    void* DetachText();
+
     // Releases name, attributes and children (recursively) or text, and sets
     // all three to null; for a root, its whole arena.
     void Clear();
