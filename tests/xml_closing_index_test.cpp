@@ -76,6 +76,24 @@ TEST_P(ClosingIndexTest, AgreesOnRandomTexts) {
     }
 }
 
+TEST_P(ClosingIndexTest, AgreesWithMoreNamesThanTheCachesHold) {
+    // Past a few thousand names the runs after "</" are looked up in
+    // batches instead of one by one.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> kind(0, 9);
+    std::u16string text;
+    for (int i = 0; i < 5000; ++i) {
+        std::string digits = std::to_string(i * 7919 % 10007);
+        std::u16string id(digits.begin(), digits.end());
+        switch (kind(random)) {
+        case 0: text += u"<n" + id + u">"; break;               // never closed
+        case 1: text += u"</n" + id.substr(0, 2) + u"<n" + id + u">"; break;  // a prefix of names
+        default: text += u"<n" + id + u">x</n" + id + u">"; break;
+        }
+    }
+    EXPECT_EQ(CheckClosingIndex(text), "");
+}
+
 TEST_P(ClosingIndexTest, TooManyNamesFallsBackToSearching) {
     std::u16string text;
     for (int i = 0; i < 40; ++i) text += u"<n" + std::u16string(1, static_cast<char16_t>(u'A' + i)) + u">";

@@ -133,6 +133,11 @@ ClosingIndex::BuildResult ClosingIndex::InsertNames(const Pending* batch, size_t
         // Per name, not per entry: names with equal hashes share one.
         if (batch[i].length <= 64) short_lengths_[batch[i].first % 64] |= uint64_t{1} << (batch[i].length - 1);
         names_[batch[i].where] = entry.id;
+        Memo& memo = name_memo_[MemoSlot(batch[i].first, batch[i].length)];
+        memo.at = batch[i].at;
+        memo.length = batch[i].length;
+        memo.count = 1;
+        memo.ids[0] = entry.id;
     }
     return BuildResult::kBuilt;
 }
@@ -169,6 +174,13 @@ ClosingIndex::BuildResult ClosingIndex::CollectNames(size_t max_names) {
                     if (indexable(k, e)) ++count;
             size_t slot = answers_.size();
             if (count && (!answers_.Extend(count) || !names_.Extend(count))) return BuildResult::kNoMemory;
+            const Memo& memo = name_memo_[MemoSlot(t[i + 1], e - i - 1)];
+            if (!inner && count && Remembered(memo, t + i + 1, e - i - 1)) {
+                indexed_[i / 64] |= uint64_t{1} << (i % 64);
+                answers_[slot] = static_cast<Position>(gt);
+                names_[slot] = memo.ids[0];
+                count = 0;
+            }
             slot += count;
             NameHash hash;
             for (size_t k = e; count && k-- > i;) {
@@ -178,7 +190,7 @@ ClosingIndex::BuildResult ClosingIndex::CollectNames(size_t max_names) {
                     indexed_[k / 64] |= uint64_t{1} << (k % 64);
                     answers_[slot] = static_cast<Position>(gt);  // until AnswerTags
                     batch[pending++] = Pending{hash.value, static_cast<Position>(e - k - 1),
-                                               static_cast<Position>(slot), t[k + 1]};
+                                               static_cast<Position>(slot), t[k + 1], t + k + 1};
                     if (pending == kBatch) {
                         BuildResult result = InsertNames(batch, pending, max_names);
                         if (result != BuildResult::kBuilt) return result;
@@ -238,7 +250,7 @@ bool ClosingIndex::CollectClosings() {
             if (k <= 64 ? !((lengths >> (k - 1)) & 1) : !has_length_[k]) continue;
             size_t bit = FilterBit(hash.value, k);
             if (!(filter_[bit / 64] & (uint64_t{1} << (bit % 64)))) continue;
-            batch[pending++] = Pending{hash.value, static_cast<Position>(k), static_cast<Position>(q), 0};
+            batch[pending++] = Pending{hash.value, static_cast<Position>(k), static_cast<Position>(q), 0, nullptr};
             if (pending == kBatch) {
                 if (!RecordHits(batch, pending)) return false;
                 pending = 0;
@@ -246,6 +258,48 @@ bool ClosingIndex::CollectClosings() {
         }
     }
     return RecordHits(batch, pending);
+}
+
+// The same for a table that stays in the caches: each run's prefixes are
+// looked up at once, and a run seen before is answered by its memo.
+bool ClosingIndex::CollectClosingsDirectly() {
+    const char16_t* t = text_;
+    const size_t n = length_;
+    for (size_t i = 0; i < closings_.size(); ++i) {
+        size_t q = closings_[i];
+        if (q + 2 >= n) continue;
+        size_t run_end = q + 2 + longest_ < n ? q + 2 + longest_ : n;
+        size_t run = FindNameEnd(t, q + 2, run_end) - (q + 2);
+        if (run == 0) continue;
+        Memo& memo = closing_memo_[MemoSlot(t[q + 2], run)];
+        if (Remembered(memo, t + q + 2, run)) {
+            for (Position k = 0; k < memo.count; ++k)
+                if (!hits_.Push(Hit{memo.ids[k], static_cast<Position>(q)})) return false;
+            continue;
+        }
+        uint64_t lengths = short_lengths_[t[q + 2] % 64];
+        Position found[2];
+        size_t hits = 0;
+        NameHash hash;
+        for (size_t k = 1; k <= run; ++k) {
+            hash.Append(t[q + 1 + k], base_);
+            if (k <= 64 ? !((lengths >> (k - 1)) & 1) : !has_length_[k]) continue;
+            size_t bit = FilterBit(hash.value, k);
+            if (!(filter_[bit / 64] & (uint64_t{1} << (bit % 64)))) continue;
+            const Entry& entry = table_[Slot(hash.value, k)];
+            if (entry.length == 0) continue;
+            if (!hits_.Push(Hit{entry.id, static_cast<Position>(q)})) return false;
+            if (hits < 2) found[hits] = entry.id;
+            ++hits;
+        }
+        if (hits <= 2) {
+            memo.at = t + q + 2;
+            memo.length = static_cast<Position>(run);
+            memo.count = static_cast<Position>(hits);
+            for (size_t k = 0; k < hits; ++k) memo.ids[k] = found[k];
+        }
+    }
+    return true;
 }
 
 // A tag's answer is the first hit of its name after the tag's '>' (a "</"
@@ -290,6 +344,8 @@ ClosingIndex::BuildResult ClosingIndex::Build(const char16_t* text, size_t lengt
     used_ = 0;
     longest_ = 0;
     for (uint64_t& lengths : short_lengths_) lengths = 0;
+    for (Memo& memo : name_memo_) memo = Memo();
+    for (Memo& memo : closing_memo_) memo = Memo();
     rank_position_ = 0;
     rank_count_ = 0;
     answers_.Release();
@@ -301,7 +357,8 @@ ClosingIndex::BuildResult ClosingIndex::Build(const char16_t* text, size_t lengt
         table_.AssignZeroed(64)) {
         result = CollectNames(max_names);
         if (result == BuildResult::kBuilt &&
-            !(BuildFilter() && CollectClosings() && AnswerTags() && GroupHits()))
+            !(BuildFilter() && (used_ <= kDirectNames ? CollectClosingsDirectly() : CollectClosings()) &&
+              AnswerTags() && GroupHits()))
             result = BuildResult::kNoMemory;
     }
     names_.Release();

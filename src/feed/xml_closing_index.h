@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "feed/xml_internal.h"
 
@@ -73,7 +74,27 @@ private:
         Position length;
         Position where;  // the answer slot of an opening, or the position of a "</"
         char16_t first;  // a name's first unit
+        const char16_t* at;  // a name's text
     };
+    // Feeds repeat a few names thousands of times. The last name, and the
+    // last run after "</", seen with each first unit and length are
+    // remembered with their answers, so that a repetition costs a compare
+    // instead of hashing and table look-ups.
+    struct Memo {
+        const char16_t* at = nullptr;
+        Position length = 0;  // 0: empty
+        Position count = 0;   // ids that follow: a name's one, or a run's hits
+        Position ids[2] = {};
+    };
+    static constexpr size_t kMemoSlots = 64;
+    static size_t MemoSlot(char16_t first, size_t length) { return (first * 31u + length) % kMemoSlots; }
+    bool Remembered(const Memo& memo, const char16_t* at, size_t length) const {
+        return memo.length == length && std::memcmp(memo.at, at, length * sizeof(char16_t)) == 0;
+    }
+    // Up to this many names the table stays in the caches, and the runs
+    // after "</" are looked up at once (and remembered) instead of in
+    // batches.
+    static constexpr size_t kDirectNames = 4096;
 
     uint64_t HashOf(const char16_t* name, size_t length) const;
     size_t HomeSlot(uint64_t hash, size_t length) const;
@@ -86,6 +107,7 @@ private:
     bool BuildFilter();
     bool RecordHits(const Pending* batch, size_t count);
     bool CollectClosings();
+    bool CollectClosingsDirectly();
     bool AnswerTags();
     bool GroupHits();
     bool IsIndexed(size_t position) const;
@@ -115,6 +137,8 @@ private:
     PodArray<uint8_t> has_length_;  // [n] != 0: some name is n units long
     // [u % 64] bit n - 1: some name of n <= 64 units begins with a unit like u.
     uint64_t short_lengths_[64] = {};
+    Memo name_memo_[kMemoSlots];
+    Memo closing_memo_[kMemoSlots];
     // One bit per name, set at a spot its hash picks: most prefixes of
     // closing tags are no name, and a clear bit says so without touching the
     // (much larger) table.
