@@ -106,8 +106,13 @@ Members FindMembers(const XmlNode& element, const char16_t* date_name, bool chan
 // the document is filled in, or a text made already (new[]).
 struct PendingText {
     const char16_t* text = nullptr;
-    size_t length = 0;
-    bool made = false;
+    // The piece's length; the top bit says the text was made. (A text is
+    // far shorter than 2^31 units: a download is at most 32 MiB.)
+    uint32_t length_made = 0;
+
+    static constexpr uint32_t kMade = 0x80000000u;
+    bool made() const { return length_made & kMade; }
+    size_t length() const { return length_made & ~kMade; }
 };
 
 // The four text members of a record, by index.
@@ -122,14 +127,15 @@ PendingText PendingContent(const XmlNode* element) {
     if (!element) return pending;
     if (element->children && element->children->Count() == 1) {
         const XmlNode* only = static_cast<const XmlNode*>(element->children->First()->item);
-        if (only->IsText() && only->text) {
+        size_t length = only->IsText() && only->text ? element->Serialize(nullptr, 0) : 0;
+        if (length && length < PendingText::kMade) {
             pending.text = only->text;
-            pending.length = element->Serialize(nullptr, 0);
+            pending.length_made = static_cast<uint32_t>(length);
             return pending;
         }
     }
     pending.text = element->ContentText();
-    pending.made = true;
+    pending.length_made = PendingText::kMade;
     return pending;
 }
 
@@ -145,9 +151,10 @@ PendingText PendingLink(FeedKind kind, const Members& found) {
         const char16_t* rel = child->FindAttribute(u"rel");
         if (rel && !SameText(rel, u"alternate")) continue;
         const char16_t* href = child->FindAttribute(u"href");
-        if (href && *href) {
+        size_t length = href ? Utf16Length(href) : 0;
+        if (length && length < PendingText::kMade) {
             link.text = href;
-            link.length = Utf16Length(href);
+            link.length_made = static_cast<uint32_t>(length);
         }
     }
     return link;
@@ -165,8 +172,8 @@ PendingRecord PendingTexts(FeedKind kind, const Members& found, bool channel) {
 void KeepTexts(FeedArticle* record, PendingRecord& pending) {
     for (int32_t index = kMemberTitle; index <= kMemberCopyright; ++index) {
         PendingText& text = pending.member[index];
-        if (text.made) record->AdoptText(index, const_cast<char16_t*>(text.text));
-        else if (text.length) record->AdoptText(index, Utf16Duplicate(text.text, text.length));
+        if (text.made()) record->AdoptText(index, const_cast<char16_t*>(text.text));
+        else if (text.length()) record->AdoptText(index, Utf16Duplicate(text.text, text.length()));
         text = PendingText();
     }
 }
@@ -287,8 +294,9 @@ namespace {
 // longer needs it: the records, their dates and what is not a plain piece of
 // the text are made first; then the tree is released, keeping only the text
 // (when it holds one apart, as a loaded document does); then the texts are
-// copied and the text goes too. The tree and the document's texts are
-// never in memory at once.
+// copied and the text goes too. So the tree and the document's texts are in
+// memory at once only for content with markup, which is serialized from the
+// tree.
 bool FillDocument(FeedDocument* document, const XmlNode& root, XmlNode* release) {
     document->Clear();
     // The document element is the first top-level element with one of the

@@ -133,7 +133,7 @@ XmlNode* XmlNode::Parse(const char16_t* content, const char16_t* element_name,
                                                       xml_detail::ContentLimits{})
                                      .result == xml_detail::ContentResult::kParsed;
     }
-    if (!tree) ReleaseOwned();
+    if (!tree) Clear();
     name = built.name;
     attributes = built.attributes;
     children = built.children;
@@ -184,7 +184,7 @@ void* XmlNode::DetachText() {
     return arena_ && arena_->owner == this ? arena_->Detach() : nullptr;
 }
 
-void XmlNode::ReleaseOwned() {
+void XmlNode::Clear() {
     if (arena_) {
         if (arena_->owner == this) {
             xml_detail::XmlArena::Release(arena_);
@@ -202,10 +202,6 @@ void XmlNode::ReleaseOwned() {
     name = nullptr;
     attributes = nullptr;
     children = nullptr;
-}
-
-void XmlNode::Clear() {
-    ReleaseOwned();
 }
 
 XmlNode* XmlNode::ChildAt(int32_t index) const {

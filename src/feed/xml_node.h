@@ -60,8 +60,8 @@ enum class XmlDocumentResult : uint8_t {
 
 // One attribute of a start tag, in the order written.
 struct XmlAttribute {
-    char16_t* name = nullptr;   // owned; never null in a parsed tree
-    char16_t* value = nullptr;  // owned; null for an attribute written without a value
+    char16_t* name = nullptr;   // never null in a parsed tree
+    char16_t* value = nullptr;  // null for an attribute written without a value
 };
 
 // One node of the tree. The name says what the node is: an element (name
@@ -97,9 +97,8 @@ public:
     // malformed construct (or lack of memory) stopped the content parse; the
     // node then keeps its name, attributes and the children built before.
     //
-    // A document is parsed by calling this on an empty root with the text
-    // after the XML declaration as content, the name u"*" and no attributes.
-    //
+    // With the text after the XML declaration as content, the name u"*" and
+    // no attributes this reads a document as ParseDocument does, from a copy.
     // The arguments are copied (into the tree's arena) and may point into
     // this node's current tree.
     XmlNode* Parse(const char16_t* content, const char16_t* name,
@@ -156,7 +155,6 @@ public:
 
 private:
     friend struct xml_detail::NodeAccess;
-    void ReleaseOwned();
 
     // The arena of the tree this node is in (the root's own when it is the
     // arena's owner); null for a node that owns its fields itself.
