@@ -292,6 +292,47 @@ TEST(LoadDocumentTest, OnlyAFailedDownloadFails) {
     EXPECT_EQ(Render(root), "*");
 }
 
+TEST(LoadDocumentTest, TheTreeKeepsTheTextAndTheBytesGo) {
+    // A converted text: the bytes are released once it is decoded.
+    DownloadBuffer buffer;
+    Fill(buffer, "<?xml version=\"1.0\"?><a>x &amp; y</a>");
+    XmlNode root;
+    ASSERT_TRUE(LoadDocumentFromBuffer(root, buffer));
+    EXPECT_EQ(buffer.data, nullptr);
+    EXPECT_EQ(buffer.length, 0u);
+    EXPECT_EQ(Render(root), "*{a{\"x & y\"}}");
+    // A UTF-16 text is parsed where it lies, in the block the tree takes.
+    Fill(buffer, Bytes("\xFF\xFE<\0a\0>\0z\0<\0/\0a\0>\0"));
+    const unsigned char* block = buffer.data;
+    ASSERT_TRUE(LoadDocumentFromBuffer(root, buffer));
+    EXPECT_EQ(buffer.data, nullptr);
+    EXPECT_EQ(Render(root), "*{a{\"z\"}}");
+    const auto* text = reinterpret_cast<const unsigned char*>(root.ChildAt(0)->ChildAt(0)->text);
+    EXPECT_TRUE(text > block && text < block + 16);
+}
+
+TEST(LoadDocumentTest, ADocumentTooLargeToHoldFails) {
+    // As many nodes as a document may hold load; one more fails, leaving
+    // the root empty, so the crawler keeps its last document.
+    for (size_t nodes : {kXmlMaxDocumentEntries, kXmlMaxDocumentEntries + 1}) {
+        SCOPED_TRACE(nodes);
+        std::string bytes = "<?xml version=\"1.0\"?>";
+        bytes.reserve(bytes.size() + 4 * nodes);
+        for (size_t i = 0; i < nodes; ++i) bytes += "<a/>";
+        DownloadBuffer buffer;
+        Fill(buffer, bytes);
+        XmlNode root;
+        bool loaded = LoadDocumentFromBuffer(root, buffer);
+        EXPECT_EQ(loaded, nodes == kXmlMaxDocumentEntries);
+        if (loaded) {
+            EXPECT_EQ(root.children->Count(), nodes);
+        } else {
+            EXPECT_EQ(root.name, nullptr);
+            EXPECT_EQ(root.children, nullptr);
+        }
+    }
+}
+
 TEST(LoadDocumentTest, LoadsOverHttpWhateverTheStatus) {
     TestHttpServer server;
     ASSERT_TRUE(server.Start());

@@ -2,9 +2,12 @@
 // from a parsed tree.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "cmd_dump.h"
 #include "feed/feed_date.h"
 #include "feed/feed_document.h"
 #include "feed/xml_node.h"
@@ -386,6 +389,64 @@ TEST(FeedDocumentTest, ClearAndRelease) {
     FeedDocument::Release(document);  // ASan reports anything left behind
     FeedDocument::Release(nullptr);
     ReleaseArticle(nullptr, 0, 0);
+}
+
+TEST(FeedDocumentTest, ReleasingTheTreeOnTheWayGivesTheSameDocument) {
+    // Texts that are one text node, markup written back, CDATA, Atom hrefs,
+    // dates short and long, empty members: read from a tree that is only
+    // read, one released as soon as its parts are copied, and one whose text
+    // lives in a block of its own (as a loaded document's does).
+    const std::u16string feeds[] = {
+        u"<rss><channel><title>A &amp; B</title><link>http://a/?x=1&amp;y=2</link>"
+        u"<description>x <b>bold</b> y</description><copyright>&#169;</copyright>"
+        u"<lastBuildDate>Sun, 01 May 2011 10:00:00 +0900</lastBuildDate>"
+        u"<item><title><![CDATA[ <p>kept</p> ]]></title><pubDate>" + std::u16string(100, u'9') +
+            u"</pubDate></item><item><title>  </title><description/></item>"
+        u"<item><title>2</title><pubDate>Mon, 02 May 2011 10:00:00 GMT</pubDate></item></channel></rss>",
+        u"<feed><title>F</title><link href='a&amp;b'/><entry><title>E</title>"
+        u"<link rel='alternate' href='x'/><link href=''/><updated>2011-05-01T10:00:00Z</updated></entry></feed>",
+    };
+    for (const std::u16string& feed : feeds) {
+        FeedDocument read;
+        ASSERT_TRUE(Extract(&read, feed.c_str(), true));
+        const std::string expected = tool::FeedDocumentJson(read);
+
+        XmlNode copied;
+        copied.Parse(feed.c_str(), u"*", nullptr);
+        FeedDocument released;
+        ASSERT_TRUE(ExtractFeedDocumentAndRelease(&released, copied, true));
+        EXPECT_EQ(copied.name, nullptr);
+        EXPECT_EQ(tool::FeedDocumentJson(released), expected);
+
+        XmlNode loaded;
+        auto* block = static_cast<char16_t*>(std::malloc((feed.size() + 1) * sizeof(char16_t)));
+        std::memcpy(block, feed.c_str(), (feed.size() + 1) * sizeof(char16_t));
+        ASSERT_EQ(loaded.ParseDocument(block, block, feed.size()), XmlDocumentResult::kParsed);
+        FeedDocument apart;
+        ASSERT_TRUE(ExtractFeedDocumentAndRelease(&apart, loaded, true));
+        EXPECT_EQ(loaded.name, nullptr);
+        EXPECT_EQ(tool::FeedDocumentJson(apart), expected);
+    }
+    XmlNode root;
+    root.Parse(u"<html/>", u"*", nullptr);
+    FeedDocument none;
+    EXPECT_FALSE(ExtractFeedDocumentAndRelease(&none, root, false));
+    EXPECT_EQ(root.name, nullptr);  // released whatever the result
+}
+
+TEST(FeedDocumentTest, MoreArticlesThanADocumentMayHoldAreNoDocument) {
+    for (uint32_t items : {kMaxFeedArticles, kMaxFeedArticles + 1}) {
+        SCOPED_TRACE(items);
+        std::u16string feed = u"<rss><channel><title>t</title>";
+        feed.reserve(feed.size() + 7 * items + 32);
+        for (uint32_t i = 0; i < items; ++i) feed += u"<item/>";
+        feed += u"</channel></rss>";
+        FeedDocument document;
+        bool built = Extract(&document, feed.c_str());
+        EXPECT_EQ(built, items == kMaxFeedArticles);
+        EXPECT_EQ(document.ArticleCount(), built ? items : 0u);
+        EXPECT_EQ(document.channel.title != nullptr, built);
+    }
 }
 
 TEST(FeedDocumentTest, HostileTreesStaySafe) {

@@ -1,10 +1,13 @@
 #include "xml_check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "core/encoding.h"
 #include "core/item_list.h"
+#include "feed/xml_closing_index.h"
+#include "feed/xml_internal.h"
 
 namespace feedlet {
 namespace xml_check {
@@ -201,7 +204,55 @@ std::string CheckNode(const XmlNode& node, int depth) {
     return "";
 }
 
+// One question the parse may ask the closing-tag index: the tag at opening,
+// its name, and where its content starts.
+struct Tag {
+    size_t opening;
+    size_t name_end;
+    size_t from;
+};
+
+std::vector<Tag> TagsOf(const std::u16string& text) {
+    std::vector<Tag> tags;
+    for (size_t k = 0; k < text.size(); ++k) {
+        if (text[k] != u'<') continue;
+        size_t name_end = k + 1;
+        while (name_end < text.size() && !xml_detail::IsNameEnd(text[name_end])) ++name_end;
+        size_t gt = text.find(u'>', k + 1);
+        if (name_end > k + 1 && gt != std::u16string::npos) tags.push_back(Tag{k, name_end, gt + 1});
+    }
+    return tags;
+}
+
+size_t PlainSearch(const std::u16string& text, const Tag& tag, size_t end) {
+    std::u16string pattern = u"</" + text.substr(tag.opening + 1, tag.name_end - tag.opening - 1);
+    size_t q = text.find(pattern, tag.from);
+    return q == std::u16string::npos || q + pattern.size() > end ? xml_detail::kNotFound : q;
+}
+
 }  // namespace
+
+std::string CheckClosingIndex(const std::u16string& text, bool backwards, size_t max_names) {
+    // The index gets a copy of exactly the text's units, so that a read past
+    // its end is a fault under the sanitizers.
+    std::vector<char16_t> exact(text.begin(), text.end());
+    xml_detail::ClosingIndex index;
+    index.Build(exact.data(), exact.size(), max_names);
+    std::vector<Tag> tags = TagsOf(text);
+    if (backwards) std::reverse(tags.begin(), tags.end());
+    for (const Tag& tag : tags) {
+        for (size_t end : {text.size(), (tag.from + text.size()) / 2}) {
+            size_t expected = PlainSearch(text, tag, end);
+            size_t found = index.Find(tag.opening, text.data() + tag.opening + 1,
+                                      tag.name_end - tag.opening - 1, tag.from, end);
+            if (found != expected)
+                return "closing-tag index: tag at " + std::to_string(tag.opening) + ", end " +
+                       std::to_string(end) + ": " + std::to_string(found) + " instead of " +
+                       std::to_string(expected);
+        }
+    }
+    return "";
+}
 
 std::string Render(const XmlNode& node) {
     std::string out;
@@ -259,6 +310,8 @@ std::string CheckText(const std::u16string& text) {
         std::string expected = ReferenceParse(text, &reference_ok);
         if (Render(root) != expected) return "tree differs from the reference reader: " + expected;
         if (reference_ok != (result != nullptr)) return "parse result differs from the reference";
+        std::string index_fault = CheckClosingIndex(text.substr(0, text.find(u'\0')));
+        if (!index_fault.empty()) return index_fault;
     }
 
     std::u16string plain = text.substr(0, text.find(u'\0'));

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "feed/xml_node.h"
@@ -27,6 +28,14 @@ std::string ReferenceParse(const std::u16string& text, bool* ok);
 // truncated writes being prefixes). Returns "" or a description of the first
 // fault found.
 std::string CheckTree(const XmlNode& root);
+
+// Builds the closing-tag index over text (at most max_names names) and asks
+// it about every '<' that has a name and a '>' after it, with the whole text
+// and with an end cut short, in document order or backwards: every answer
+// must be what a plain search for "</" + name gives. "" or the first
+// disagreement.
+std::string CheckClosingIndex(const std::u16string& text, bool backwards = false,
+                              size_t max_names = SIZE_MAX);
 
 // The text a fuzz input stands for. An even first byte: every byte is one
 // unit (bytes from 0x80 stand for white space, surrogates and other units

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -330,6 +332,99 @@ TEST(XmlNodeParse, MakesTextNodesElementsAndKeepsPartialResults) {
     EXPECT_EQ(node.name, nullptr);
     EXPECT_EQ(node.attributes, nullptr);
     EXPECT_EQ(node.children, nullptr);
+}
+
+// A malloc'd copy of text with its terminator, as the loader hands over.
+char16_t* Block(const std::u16string& text) {
+    auto* block = static_cast<char16_t*>(std::malloc((text.size() + 1) * sizeof(char16_t)));
+    std::memcpy(block, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    return block;
+}
+
+// Nodes and attributes below the root, as a document's bound counts them.
+size_t Entries(const XmlNode& node) {
+    size_t entries = node.attributes ? node.attributes->Count() : 0;
+    if (!node.IsText() && node.children)
+        for (XmlNode* child : node.children->As<XmlNode>()) entries += 1 + Entries(*child);
+    return entries;
+}
+
+TEST(XmlParseDocument, ReadsInPlaceAsParseReadsACopyAndIsWholeOrNothing) {
+    const std::u16string rows[] = {
+        u"<rss version='2.0'><channel><title>A &amp; B</title><item a b='c'><title>x</title>"
+        u"<description><![CDATA[<p>y</p>]]></description></item></channel></rss>",
+        u"<a>1</ab>2</a>",
+        u"<p>Hello<br>World</p>  <x title='1>2'> <a<b>x</a<b>",
+        u"<d><![CDATA[x</d>y]]></d><!-- open",
+        u"<a>&#x1F600; &lt;&gt;\r\n  z</a>",
+    };
+    for (const std::u16string& body : rows) {
+        SCOPED_TRACE(ToUtf8(body));
+        XmlNode copied;
+        copied.Parse(body.c_str(), u"*", nullptr);
+        const size_t entries = Entries(copied);
+
+        XmlNode root;
+        root.Parse(u"stale", u"old", u"a='1'");  // replaced
+        ASSERT_EQ(root.ParseDocument(Block(body), nullptr, 0), XmlDocumentResult::kParsed);
+        EXPECT_EQ(Render(root), "*");  // no text: a bare root (and the block is freed)
+        char16_t* block = Block(body);
+        ASSERT_EQ(root.ParseDocument(block, block, body.size(), entries), XmlDocumentResult::kParsed);
+        EXPECT_EQ(Render(root), Render(copied));
+        EXPECT_EQ(xml_check::CheckTree(root), "");
+        if (entries == 0) continue;
+        block = Block(body);
+        EXPECT_EQ(root.ParseDocument(block, block, body.size(), entries - 1), XmlDocumentResult::kTooLarge);
+        EXPECT_EQ(root.name, nullptr);
+        EXPECT_EQ(root.children, nullptr);
+    }
+}
+
+TEST(XmlParseDocument, TooManyTagNamesIsTooLarge) {
+    std::u16string body;
+    for (size_t i = 0; i <= kXmlMaxDocumentNames; ++i) body += u"<n" + Number(i) + u">";
+    XmlNode root;
+    char16_t* block = Block(body);
+    EXPECT_EQ(root.ParseDocument(block, block, body.size()), XmlDocumentResult::kTooLarge);
+    EXPECT_EQ(root.name, nullptr);
+    // Parse has no such bound: it finds closing tags by search instead.
+    EXPECT_EQ(root.Parse(body.c_str(), u"*", nullptr), &root);
+    EXPECT_EQ(root.children->Count(), kXmlMaxDocumentNames + 1);
+}
+
+TEST(XmlNodeLifetime, ATreeOwnsItsNodesAndText) {
+    // A node inside a tree parsed again builds in the tree's arena; what it
+    // held stays readable until the root goes.
+    XmlNode root;
+    root.Parse(u"<a><b>x</b><c/></a><d/>", u"*", nullptr);
+    XmlNode* a = root.ChildAt(0);
+    const char16_t* old_name = a->ChildAt(0)->name;
+    EXPECT_EQ(a->Parse(u"<f>y &amp; z</f>", u"e", u"k='v'"), a);
+    EXPECT_EQ(Render(root), "*{e(k=\"v\"){f{\"y & z\"}},d}");
+    EXPECT_EQ(std::u16string(old_name), u"b");
+    EXPECT_EQ(a->Parse(u"text", nullptr, nullptr), a);
+    EXPECT_EQ(Render(root), "*{\"text\",d}");
+    a->Clear();  // empties the node only
+    EXPECT_EQ(a->text, nullptr);
+    EXPECT_EQ(Render(*root.ChildAt(1)), "d");
+
+    // The text a document was parsed from can outlive its tree: the tree's
+    // texts lie in it, decoded in place.
+    std::u16string body = u"<a>x &amp; y</a>";
+    char16_t* block = Block(body);
+    ASSERT_EQ(root.ParseDocument(block, block, body.size()), XmlDocumentResult::kParsed);
+    const char16_t* text = root.ChildAt(0)->ChildAt(0)->text;
+    EXPECT_GE(text, block);
+    EXPECT_LT(text, block + body.size());
+    void* detached = root.DetachText();
+    EXPECT_EQ(detached, block);
+    root.Clear();
+    EXPECT_EQ(std::u16string(text), u"x & y");
+    std::free(detached);
+    // A copied text belongs to the tree alone.
+    root.Parse(body.c_str(), u"*", nullptr);
+    EXPECT_EQ(root.DetachText(), nullptr);
+    EXPECT_EQ(root.ChildAt(0)->DetachText(), nullptr);
 }
 
 TEST(XmlNodeLookup, FindsChildrenAndAttributesIgnoringAsciiCase) {

@@ -254,7 +254,9 @@ size_t DecodeUtf8Into(const unsigned char* bytes, size_t length, char16_t* out) 
 
 }  // namespace
 
-char16_t* DecodeUtf8(const char* bytes) {
+char16_t* DecodeUtf8(const char* bytes) { return DecodeUtf8(bytes, nullptr); }
+
+char16_t* DecodeUtf8(const char* bytes, size_t* units_out) {
     auto* input = reinterpret_cast<const unsigned char*>(bytes ? bytes : "");
     size_t length = std::strlen(bytes ? bytes : "");
     // One pass into room for the longest possible result (a unit per byte),
@@ -268,6 +270,7 @@ char16_t* DecodeUtf8(const char* bytes) {
         // A failed shrink leaves the larger block, still valid.
         if (auto* fitted = static_cast<char16_t*>(realloc(text, (units + 1) * sizeof(char16_t)))) text = fitted;
     }
+    if (units_out) *units_out = units;
     return text;
 }
 

@@ -108,6 +108,9 @@ inline size_t NextUtf16(const char16_t* p, uint32_t* code_point) {
 // subpart, as the Unicode Standard recommends, and never swallows the byte
 // that ends it. Null only when memory runs out.
 char16_t* DecodeUtf8(const char* bytes);
+// The same, with the number of units of the result (not counting the
+// terminator) in *units when units is not null.
+char16_t* DecodeUtf8(const char* bytes, size_t* units);
 
 // The UTF-8 bytes of a code point up to U+10FFFF; a surrogate code point is
 // written in the three-byte form it would have (callers that must not keep

@@ -37,6 +37,17 @@ public:
     // Links a new node holding item after the last one. Returns the node, or
     // null when no node could be allocated (the item is then not in the list).
     ItemNode* Append(void* item);
+    // Links a node whose storage the caller provides (holding its item)
+    // after the last one. For lists that live in an arena together with
+    // their nodes (the XML tree): such a list is dropped with its storage,
+    // never cleared, destroyed or shortened, which would free the nodes.
+    void Link(ItemNode* node) {
+        node->next = nullptr;
+        if (last_) last_->next = node;
+        else first_ = node;
+        last_ = node;
+        ++count_;
+    }
     // Unlinks the node at index (nothing for an index out of range); when
     // release is nonzero the item goes to the release callback, if one is set.
     void RemoveAt(int32_t index, int release_item);

@@ -1,8 +1,10 @@
 #include "feed/feed_document.h"
 
+#include <cstdlib>
 #include <iterator>
 #include <new>
 
+#include "core/encoding.h"
 #include "feed/feed_date.h"
 #include "feed/xml_node.h"
 
@@ -40,37 +42,6 @@ ItemList::TypedView<XmlNode> ChildrenOf(const XmlNode& element) {
     return (element.name && element.children ? *element.children : kNoChildren).As<XmlNode>();
 }
 
-// An element's serialized content as a new[] string, as ContentText gives
-// it. Nearly every feed element holds one text node, whose text is the whole
-// serialization: that is copied in one pass instead of being serialized
-// twice (once to measure, once to fill).
-char16_t* ContentOf(const XmlNode& element) {
-    if (element.IsText() || !element.children || element.children->Count() != 1) return element.ContentText();
-    const XmlNode* only = element.children->At<XmlNode>(0);
-    if (!only || !only->IsText() || !only->text) return element.ContentText();
-    return Utf16Duplicate(only->text, Utf16Length(only->text));
-}
-
-void TakeContent(FeedArticle* record, int32_t index, const XmlNode* element) {
-    if (element) record->AdoptText(index, ContentOf(*element));
-}
-
-// Atom links: among the children named "link", those whose rel is absent or
-// exactly "alternate" qualify and the last one wins. The href goes in as
-// written, its references undecoded. RSS has a plain "link" element.
-void TakeLink(FeedArticle* record, FeedKind kind, const XmlNode& parent) {
-    if (kind != kFeedAtom) {
-        TakeContent(record, kMemberLink, parent.FindChild(u"link"));
-        return;
-    }
-    for (const XmlNode* child : ChildrenOf(parent)) {
-        if (!IsElementNamed(child, u"link")) continue;
-        const char16_t* rel = child->FindAttribute(u"rel");
-        if (rel && !SameText(rel, u"alternate")) continue;
-        if (const char16_t* href = child->FindAttribute(u"href")) record->SetText(kMemberLink, href);
-    }
-}
-
 void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
     if (!element) return;
     // Dates are short: read them from the stack, and only a long one (which
@@ -80,7 +51,7 @@ void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
         record->SetDate(kind, buffer);
         return;
     }
-    char16_t* text = ContentOf(*element);
+    char16_t* text = element->ContentText();
     record->SetDate(kind, text);
     delete[] text;
 }
@@ -89,19 +60,118 @@ void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
 const char16_t* const kChannelDateName[] = {nullptr, u"dc:date", u"lastBuildDate", u"updated"};
 const char16_t* const kArticleDateName[] = {nullptr, u"dc:date", u"pubDate", u"updated"};
 
-void FillChannel(FeedArticle* channel, FeedKind kind, const XmlNode& element) {
-    TakeContent(channel, kMemberTitle, element.FindChild(u"title"));
-    TakeLink(channel, kind, element);
-    TakeContent(channel, kMemberDescription, element.FindChild(u"description"));
-    TakeContent(channel, kMemberCopyright, element.FindChild(u"copyright"));
-    TakeDate(channel, kind, element.FindChild(kChannelDateName[kind]));
+// The children a channel or an article is read from: for each name, the
+// first child element so named, ASCII case ignored (what FindChild gives),
+// all found in one walk over the children.
+struct Members {
+    const XmlNode* element = nullptr;
+    const XmlNode* title = nullptr;
+    const XmlNode* link = nullptr;
+    const XmlNode* description = nullptr;
+    const XmlNode* copyright = nullptr;
+    const XmlNode* date = nullptr;
+};
+
+// Sets *slot to child when it is still empty and child's name is name.
+void Match(const XmlNode** slot, const XmlNode* child, const char16_t* name) {
+    if (!*slot && AsciiLower(child->name[0]) == AsciiLower(name[0]) && CompareIgnoreCase(child->name, name) == 0)
+        *slot = child;
 }
 
-void FillArticle(FeedArticle* article, FeedKind kind, const XmlNode& element) {
-    TakeContent(article, kMemberTitle, element.FindChild(u"title"));
-    TakeLink(article, kind, element);
-    TakeContent(article, kMemberDescription, element.FindChild(u"description"));
-    TakeDate(article, kind, element.FindChild(kArticleDateName[kind]));
+Members FindMembers(const XmlNode& element, const char16_t* date_name, bool channel) {
+    Members found;
+    found.element = &element;
+    // The names lie in the document text, away from the nodes: fetched all
+    // at once, their cache misses overlap.
+    for (const XmlNode* child : ChildrenOf(element))
+        if (!child->IsText()) __builtin_prefetch(child->name);
+    for (const XmlNode* child : ChildrenOf(element)) {
+        if (child->IsText()) continue;
+        if (found.title && found.link && found.description && found.date && (found.copyright || !channel))
+            break;
+        Match(&found.title, child, u"title");
+        Match(&found.link, child, u"link");
+        Match(&found.description, child, u"description");
+        if (channel) Match(&found.copyright, child, u"copyright");
+        Match(&found.date, child, date_name);
+    }
+    return found;
+}
+
+// A text a record is to keep: a piece of the tree's text, copied only when
+// the document is filled in, or a text made already (new[]).
+struct PendingText {
+    const char16_t* text = nullptr;
+    // The piece's length; the top bit says the text was made. (A text is
+    // far shorter than 2^31 units: a download is at most 32 MiB.)
+    uint32_t length_made = 0;
+
+    static constexpr uint32_t kMade = 0x80000000u;
+    bool made() const { return length_made & kMade; }
+    size_t length() const { return length_made & ~kMade; }
+};
+
+// The four text members of a record, by index.
+struct PendingRecord {
+    PendingText member[kMemberCopyright + 1];
+};
+
+// An element's content as a text member: nearly every feed element holds
+// one text node, which is the whole serialization.
+PendingText PendingContent(const XmlNode* element) {
+    PendingText pending;
+    if (!element) return pending;
+    if (element->children && element->children->Count() == 1) {
+        const XmlNode* only = element->children->At<XmlNode>(0);
+        size_t length = only->IsText() && only->text ? element->Serialize(nullptr, 0) : 0;
+        if (length && length < PendingText::kMade) {
+            pending.text = only->text;
+            pending.length_made = static_cast<uint32_t>(length);
+            return pending;
+        }
+    }
+    pending.text = element->ContentText();
+    pending.length_made = PendingText::kMade;
+    return pending;
+}
+
+// Atom links: among the children named "link", those whose rel is absent or
+// exactly "alternate" qualify and the last one with an href that is not
+// empty wins. The href goes in as written, its references undecoded. RSS has
+// a plain "link" element.
+PendingText PendingLink(FeedKind kind, const Members& found) {
+    if (kind != kFeedAtom) return PendingContent(found.link);
+    PendingText link;
+    for (const XmlNode* child : ChildrenOf(*found.element)) {
+        if (!IsElementNamed(child, u"link")) continue;
+        const char16_t* rel = child->FindAttribute(u"rel");
+        if (rel && !SameText(rel, u"alternate")) continue;
+        const char16_t* href = child->FindAttribute(u"href");
+        size_t length = href ? Utf16Length(href) : 0;
+        if (length && length < PendingText::kMade) {
+            link.text = href;
+            link.length_made = static_cast<uint32_t>(length);
+        }
+    }
+    return link;
+}
+
+PendingRecord PendingTexts(FeedKind kind, const Members& found, bool channel) {
+    PendingRecord record;
+    record.member[kMemberTitle] = PendingContent(found.title);
+    record.member[kMemberLink] = PendingLink(kind, found);
+    record.member[kMemberDescription] = PendingContent(found.description);
+    if (channel) record.member[kMemberCopyright] = PendingContent(found.copyright);
+    return record;
+}
+
+void KeepTexts(FeedArticle* record, PendingRecord& pending) {
+    for (int32_t index = kMemberTitle; index <= kMemberCopyright; ++index) {
+        PendingText& text = pending.member[index];
+        if (text.made()) record->AdoptText(index, const_cast<char16_t*>(text.text));
+        else if (text.length()) record->AdoptText(index, Utf16Duplicate(text.text, text.length()));
+        text = PendingText();
+    }
 }
 
 FeedKind KindOfDocumentElement(const XmlNode* node) {
@@ -112,16 +182,18 @@ FeedKind KindOfDocumentElement(const XmlNode* node) {
 }
 
 // Appends one article, creating the list at the first one. Out of memory the
-// article is dropped and the rest of the feed still goes in.
-void AppendArticle(FeedDocument* document, FeedArticle* article) {
+// article is released, and false.
+bool AppendArticle(FeedDocument* document, FeedArticle* article) {
     if (!document->articles) {
         document->articles = new (std::nothrow) ItemList(ReleaseArticle, 0);
         if (!document->articles) {
             ReleaseArticle(article, 0, 0);
-            return;
+            return false;
         }
     }
-    if (!document->articles->Append(article)) ReleaseArticle(article, 0, 0);
+    if (document->articles->Append(article)) return true;
+    ReleaseArticle(article, 0, 0);
+    return false;
 }
 
 }  // namespace
@@ -211,8 +283,17 @@ void FeedDocument::Release(FeedDocument* document) {
     delete document;  // the destructor clears
 }
 
-bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time) {
-    if (!document) return false;
+namespace {
+
+// The first two steps of ExtractFeedDocument: the document in document
+// order. With release set, root's tree goes as soon as the document no
+// longer needs it: the records, their dates and what is not a plain piece of
+// the text are made first; then the tree is released, keeping only the text
+// (when it holds one apart, as a loaded document does); then the texts are
+// copied and the text goes too. So the tree and the document's texts are in
+// memory at once only for content with markup, which is serialized from the
+// tree.
+bool FillDocument(FeedDocument* document, const XmlNode& root, XmlNode* release) {
     document->Clear();
     // The document element is the first top-level element with one of the
     // three names; processing instructions, doctype and stray text before it
@@ -230,23 +311,71 @@ bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_
 
     const XmlNode* channel = kind == kFeedAtom ? feed_element : feed_element->FindChild(u"channel");
     if (!channel) return false;
-    document->kind = kind;
-    FillChannel(&document->channel, kind, *channel);
 
     // RSS 2.0 keeps its items inside the channel; RSS 1.0 and Atom beside it,
     // as direct children of the document element.
     const XmlNode& container = kind == kFeedRss2 ? *channel : *feed_element;
     const char16_t* article_name = kind == kFeedAtom ? u"entry" : u"item";
+    uint32_t articles = 0;
+    for (const XmlNode* child : ChildrenOf(container))
+        if (IsElementNamed(child, article_name) && ++articles > kMaxFeedArticles) return false;
+
+    // [0] the channel, then the articles in order.
+    PendingRecord* pending = new (std::nothrow) PendingRecord[articles + 1];
+    if (!pending) return false;
+    document->kind = kind;
+    Members members = FindMembers(*channel, kChannelDateName[kind], true);
+    pending[0] = PendingTexts(kind, members, true);
+    TakeDate(&document->channel, kind, members.date);
+    uint32_t made = 0;
     for (const XmlNode* child : ChildrenOf(container)) {
         if (!IsElementNamed(child, article_name)) continue;
+        // Out of memory, the articles made so far stay.
         FeedArticle* article = new (std::nothrow) FeedArticle;
-        if (!article) continue;
-        FillArticle(article, kind, *child);
-        AppendArticle(document, article);
+        if (!article) break;
+        members = FindMembers(*child, kArticleDateName[kind], false);
+        TakeDate(article, kind, members.date);
+        if (!AppendArticle(document, article)) break;
+        pending[++made] = PendingTexts(kind, members, false);
     }
 
-    if (sort_by_time && document->articles) document->articles->Sort(CompareArticlesByTime, 0, 0);
+    void* text = release ? release->DetachText() : nullptr;
+    if (text) release->Clear();  // the pieces lie in the text, which stays
+    KeepTexts(&document->channel, pending[0]);
+    uint32_t kept = 0;
+    if (document->articles)
+        for (FeedArticle* article : document->articles->As<FeedArticle>()) KeepTexts(article, pending[++kept]);
+    delete[] pending;
+    std::free(text);
+    if (release) release->Clear();
     return true;
+}
+
+void SortArticles(FeedDocument* document, bool sort_by_time) {
+    if (sort_by_time && document->articles) document->articles->Sort(CompareArticlesByTime, 0, 0);
+}
+
+}  // namespace
+
+bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time) {
+    if (!document) return false;
+    if (!FillDocument(document, root, nullptr)) return false;
+    SortArticles(document, sort_by_time);
+    return true;
+}
+
+bool ExtractFeedDocumentAndRelease(FeedDocument* document, XmlNode& root, bool sort_by_time) {
+    if (!document) {
+        root.Clear();
+        return false;
+    }
+    // The document holds copies of everything it keeps: the tree and the
+    // text it points into go before the sort, and before the caller
+    // installs the document.
+    bool built = FillDocument(document, root, &root);
+    root.Clear();
+    if (built) SortArticles(document, sort_by_time);
+    return built;
 }
 
 }  // namespace feedlet

@@ -36,6 +36,14 @@ enum FeedMember : int32_t {
     kMemberTime = 4,
 };
 
+// The most articles a document may hold; a feed with more is not built
+// (the crawler keeps its last document). It bounds the memory of a hostile
+// feed within the download limit (32 MiB of "<item/>" would be 4.8 million
+// articles), and no real feed comes near it: an item with no more than a
+// title, a link and a date takes over 128 bytes, so 2^18 of them do not fit
+// in a download.
+constexpr uint32_t kMaxFeedArticles = 1u << 18;
+
 // One article, and also the shape of the channel information. Every member is
 // owned and null when absent; a text member never holds an empty text.
 struct FeedArticle {
@@ -112,8 +120,13 @@ struct FeedDocument {
 // Fills document from a parsed tree (root: the "*" element whose children are
 // the top-level nodes) and sorts the articles newest first when sort_by_time
 // is set. The document is cleared first. False when no document element is
-// recognised, or an RSS one has no channel; the document is then empty.
-// The tree is only read.
+// recognised, an RSS one has no channel, or there are more than
+// kMaxFeedArticles articles; the document is then empty. The tree is only
+// read.
 bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time);
+// The same, releasing the tree (and the text it keeps) once the document has
+// its copies, before the sort: what the builders do, so that a build needs
+// the tree and the document at once only while they are copied.
+bool ExtractFeedDocumentAndRelease(FeedDocument* document, XmlNode& root, bool sort_by_time);
 
 }  // namespace feedlet

@@ -1,10 +1,12 @@
 // XmlNode: building a node, looking into it, and serializing its content.
 #include "feed/xml_node.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "core/text_field.h"
+#include "feed/xml_arena.h"
 #include "feed/xml_internal.h"
 
 namespace feedlet {
@@ -14,11 +16,18 @@ namespace {
 // What FindAttribute returns for an attribute written without a value.
 const char16_t kNoValue[] = u"";
 
+// The length of a piece of a tree: measured in the tree's arena when it has
+// one (which can scan the document text quickly), else unit by unit.
+size_t PieceLength(const xml_detail::XmlArena* arena, const char16_t* piece) {
+    return arena ? arena->LengthOf(piece) : Utf16Length(piece);
+}
+
 // Appends the pieces of a serialization to a caller's buffer while counting
 // all of them, so that the measuring call and the writing call agree.
 class SerialWriter {
 public:
-    SerialWriter(char16_t* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {
+    SerialWriter(char16_t* buffer, size_t capacity, const xml_detail::XmlArena* arena)
+        : buffer_(buffer), capacity_(capacity), arena_(arena) {
         if (buffer_ && capacity_) buffer_[0] = 0;
     }
     void Append(const char16_t* piece, size_t length) {
@@ -30,7 +39,7 @@ public:
         written_ += n;
     }
     void Append(const char16_t* text) {
-        if (text) Append(text, Utf16Length(text));
+        if (text) Append(text, PieceLength(arena_, text));
     }
     size_t Finish() {
         if (buffer_ && capacity_) buffer_[written_] = 0;
@@ -40,6 +49,7 @@ public:
 private:
     char16_t* buffer_;
     size_t capacity_;
+    const xml_detail::XmlArena* arena_;
     size_t written_ = 0;
     size_t total_ = 0;
 };
@@ -81,54 +91,114 @@ void SerializeNode(const XmlNode& node, int32_t depth, SerialWriter& out) {
 
 }  // namespace
 
-namespace xml_detail {
-
-void ReleaseNode(void* item, uint32_t, uint32_t) {
-    delete static_cast<XmlNode*>(item);  // the destructor clears
-}
-
-}  // namespace xml_detail
-
 XmlNode* XmlNode::Parse(const char16_t* content, const char16_t* element_name,
                         const char16_t* attribute_text) {
-    // Built aside and moved in at the end, so that arguments pointing into
-    // this node's own strings stay valid while they are read.
-    XmlNode built;
-    bool ok = true;
+    using xml_detail::XmlArena;
+    // A node inside a tree builds in the tree's arena; any other starts an
+    // arena of its own. What the node held goes only at the end, since the
+    // arguments may point into it.
+    XmlArena* tree = arena_ && arena_->owner != this ? arena_ : nullptr;
     if (!element_name) {
+        char16_t* copy = nullptr;
         if (content) {
-            built.text = Utf16Duplicate(content, Utf16Length(content));
-            ok = built.text != nullptr;
+            size_t length = Utf16Length(content);
+            copy = tree ? tree->Copy(content, length) : Utf16Duplicate(content, length);
         }
-    } else {
-        built.name = Utf16Duplicate(element_name, Utf16Length(element_name));
-        if (!built.name) {
-            ok = false;
-        } else {
-            if (attribute_text) built.attributes = ParseAttributes(attribute_text);
-            if (content && *content)
-                ok = xml_detail::ParseContent(&built, content);
-        }
+        Clear();
+        text = copy;
+        return !content || copy ? this : nullptr;
     }
-    Clear();
+
+    size_t name_length = Utf16Length(element_name);
+    size_t attribute_length = attribute_text ? Utf16Length(attribute_text) : 0;
+    size_t content_length = content ? Utf16Length(content) : 0;
+    // Room for the three copies, each rounded up in the arena.
+    size_t room = (name_length + attribute_length + content_length + 3) * sizeof(char16_t) + 3 * 16;
+    XmlArena* arena = tree ? tree : XmlArena::Create(room);
+    if (!arena) {
+        Clear();
+        return nullptr;
+    }
+    XmlNode built;
+    xml_detail::NodeAccess::SetArena(built, arena);
+    bool ok = (built.name = arena->Copy(element_name, name_length)) != nullptr;
+    if (ok && attribute_text) {
+        if (char16_t* attributes_copy = arena->Copy(attribute_text, attribute_length))
+            built.attributes = xml_detail::ArenaAttributes(attributes_copy, attributes_copy + attribute_length, *arena);
+    }
+    if (ok && content_length) {
+        char16_t* content_copy = arena->Copy(content, content_length);
+        if (content_copy && !tree) arena->SetText(content_copy, content_length);
+        ok = content_copy && xml_detail::ParseContent(&built, content_copy, content_length, *arena,
+                                                      xml_detail::ContentLimits{})
+                                     .result == xml_detail::ContentResult::kParsed;
+    }
+    if (!tree) Clear();
     name = built.name;
     attributes = built.attributes;
-    if (name) children = built.children;
-    else text = built.text;
+    children = built.children;
+    arena_ = arena;
+    if (!tree) arena->owner = this;
     built.name = nullptr;
     built.attributes = nullptr;
     built.children = nullptr;
+    xml_detail::NodeAccess::SetArena(built, nullptr);
     return ok ? this : nullptr;
 }
 
+XmlDocumentResult XmlNode::ParseDocument(void* block, char16_t* document, size_t length,
+                                         size_t max_entries) {
+    using xml_detail::XmlArena;
+    Clear();
+    if (arena_) {  // a node inside a tree: its arena is not its own to give a document
+        std::free(block);
+        return XmlDocumentResult::kNoMemory;
+    }
+    XmlArena* arena = XmlArena::Create(2 * sizeof(char16_t));
+    if (!arena) {
+        std::free(block);
+        return XmlDocumentResult::kNoMemory;
+    }
+    if (document) arena->Adopt(block);
+    else std::free(block);
+    name = arena->Copy(u"*", 1);  // fits the first block
+    arena_ = arena;
+    arena->owner = this;
+    if (!document || !length) return XmlDocumentResult::kParsed;
+    xml_detail::ContentLimits limits;
+    limits.max_entries = max_entries;
+    limits.max_names = kXmlMaxDocumentNames;
+    limits.require_index = true;
+    arena->SetText(document, length);
+    xml_detail::ContentOutcome outcome = xml_detail::ParseContent(this, document, length, *arena, limits);
+    if (outcome.out_of_memory || outcome.result == xml_detail::ContentResult::kTooLarge) {
+        XmlDocumentResult result =
+            outcome.out_of_memory ? XmlDocumentResult::kNoMemory : XmlDocumentResult::kTooLarge;
+        Clear();
+        return result;
+    }
+    return XmlDocumentResult::kParsed;
+}
+
+void* XmlNode::DetachText() {
+    return arena_ && arena_->owner == this ? arena_->Detach() : nullptr;
+}
+
 void XmlNode::Clear() {
-    if (name) {
+    if (arena_) {
+        if (arena_->owner == this) {
+            xml_detail::XmlArena::Release(arena_);
+            arena_ = nullptr;
+        }
+        // A node inside a tree: what it pointed to stays with the tree.
+    } else if (name) {
         delete children;  // releases every child through its callback
+        delete[] name;
+        delete attributes;
     } else {
         delete[] text;
+        delete attributes;
     }
-    delete[] name;
-    delete attributes;
     name = nullptr;
     attributes = nullptr;
     children = nullptr;
@@ -159,12 +229,20 @@ const char16_t* XmlNode::FindAttribute(const char16_t* attribute_name) const {
 }
 
 size_t XmlNode::Serialize(char16_t* buffer, size_t capacity) const {
-    SerialWriter out(buffer, capacity);
+    SerialWriter out(buffer, capacity, arena_);
     SerializeNode(*this, 0, out);
     return out.Finish();
 }
 
 char16_t* XmlNode::ContentText() const {
+    // Nearly every feed element holds one text node, whose text is the whole
+    // serialization: that is copied in one pass instead of being serialized
+    // twice (once to measure, once to fill).
+    if (!IsText() && children && children->Count() == 1) {
+        const XmlNode* only = children->At<XmlNode>(0);
+        if (only && only->IsText() && only->text)
+            return Utf16Duplicate(only->text, PieceLength(arena_, only->text));
+    }
     size_t length = Serialize(nullptr, 0);
     char16_t* content = new (std::nothrow) char16_t[length + 1];
     if (!content) return nullptr;

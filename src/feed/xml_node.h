@@ -12,6 +12,17 @@
 // documents (unclosed tags, deep nesting, huge attribute texts) and never
 // recurses: nesting deeper than kXmlMaxDepth elements is cut short like a
 // malformed construct.
+//
+// Lifetimes. A parsed tree lives in one arena that belongs to the node Parse
+// (or ParseDocument) was called on, its root: every node below it, every
+// attribute, list, name and text, and the document text itself, which the
+// tree's names and texts point into. All of it stays valid until the root is
+// cleared, parsed again or destroyed, and goes then at once; nothing in a
+// parsed tree may be freed, relinked or taken over on its own (its lists have
+// no release callback). Clear on a node inside a tree only empties that node,
+// and Parse on one builds the new content in the same arena. A node whose
+// fields a caller sets by hand (new[] strings, heap lists such as
+// ParseAttributes returns) owns them, and Clear releases them.
 #pragma once
 
 #include <cstddef>
@@ -21,19 +32,41 @@
 
 namespace feedlet {
 
+namespace xml_detail {
+class XmlArena;
+struct NodeAccess;
+}  // namespace xml_detail
+
 // Elements nested deeper than this below the document root ("*" is depth 0,
 // the document element depth 1) are treated as a malformed construct.
 constexpr int32_t kXmlMaxDepth = 256;
 
+// The most nodes and attributes (together) that ParseDocument lets a document
+// have. It bounds the memory of a hostile document within the download limit
+// (32 MiB of "<a/>" would be eight million nodes), and no real feed comes
+// near it: feed elements hold names and texts, so even the generated 16 MiB
+// benchmark feed of 20,000 items has about 300,000.
+constexpr size_t kXmlMaxDocumentEntries = size_t{1} << 21;
+// The most distinct tag names ParseDocument indexes. A feed uses a few
+// dozen; only text made to look like a forest of tags has more.
+constexpr size_t kXmlMaxDocumentNames = size_t{1} << 16;
+
+// How ParseDocument ended.
+enum class XmlDocumentResult : uint8_t {
+    kParsed,    // the tree is what the text yields (malformed parts cut as Parse cuts them)
+    kTooLarge,  // beyond kXmlMaxDocumentEntries or kXmlMaxDocumentNames: the root is left empty
+    kNoMemory,  // the root is left empty
+};
+
 // One attribute of a start tag, in the order written.
 struct XmlAttribute {
-    char16_t* name = nullptr;   // owned; never null in a parsed tree
-    char16_t* value = nullptr;  // owned; null for an attribute written without a value
+    char16_t* name = nullptr;   // never null in a parsed tree
+    char16_t* value = nullptr;  // null for an attribute written without a value
 };
 
 // One node of the tree. The name says what the node is: an element (name
-// set) or a text node (name null). Nodes and their strings are allocated with
-// new/new[]; a node owns everything it points to, and the destructor clears.
+// set) or a text node (name null). The destructor clears (see Lifetimes
+// above for who owns what).
 class XmlNode {
 public:
     // The element's name as written, prefix included ("rdf:RDF", "dc:date");
@@ -64,13 +97,33 @@ public:
     // malformed construct (or lack of memory) stopped the content parse; the
     // node then keeps its name, attributes and the children built before.
     //
-    // A document is parsed by calling this on an empty root with the text
-    // after the XML declaration as content, the name u"*" and no attributes.
+    // With the text after the XML declaration as content, the name u"*" and
+    // no attributes this reads a document as ParseDocument does, from a copy.
+    // The arguments are copied (into the tree's arena) and may point into
+    // this node's current tree.
     XmlNode* Parse(const char16_t* content, const char16_t* name,
                    const char16_t* attribute_text);
 
+    // Parses a whole document without copying it: this node (a root, not a
+    // node inside a tree) becomes the element "*" whose children are the
+    // top-level nodes of text[0, length), as Parse(text, u"*", nullptr)
+    // would make them. text lies in block, from malloc, and text[length] is
+    // 0; the tree takes the block over in every case (freed with the tree,
+    // or at once when it fails) and changes the text in place. A null text
+    // leaves a bare "*". Beyond max_entries nodes and attributes, or
+    // kXmlMaxDocumentNames tag names, and when memory runs out anywhere,
+    // the node is left empty: a partial tree is no document.
+    XmlDocumentResult ParseDocument(void* block, char16_t* text, size_t length,
+                                    size_t max_entries = kXmlMaxDocumentEntries);
+
+    // Hands back the document text that ParseDocument took over (a block to
+    // be freed with free), so that it can outlive the tree: the tree's names
+    // and texts still point into it, and stay valid until it is freed. Null
+    // when this node is no root holding such a text.
+    void* DetachText();
+
     // Releases name, attributes and children (recursively) or text, and sets
-    // all three to null.
+    // all three to null; for a root, its whole arena.
     void Clear();
 
     // The child at the 0-based index; null for a text node, or when there are
@@ -99,6 +152,13 @@ public:
     // The serialized content as a new string (new[], released with delete[]
     // by the caller); null when no memory could be had.
     char16_t* ContentText() const;
+
+private:
+    friend struct xml_detail::NodeAccess;
+
+    // The arena of the tree this node is in (the root's own when it is the
+    // arena's owner); null for a node that owns its fields itself.
+    xml_detail::XmlArena* arena_ = nullptr;
 };
 
 // The attributes of a start tag's attribute text (the text after the name,

@@ -1,7 +1,12 @@
 // Text helpers of the XML parser: white space, case-insensitive names,
-// reference decoding, trimming, and the attribute scanner.
+// reference decoding, trimming, the scans of the parser's hot loops, and
+// the attribute lists of ParseAttributes.
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/encoding.h"
 #include "core/text_field.h"
@@ -28,6 +33,28 @@ int32_t CompareIgnoreCase(const char16_t* left, const char16_t* right) {
 }
 
 namespace xml_detail {
+
+// 9..13 and U+0020 are white space and end names, as do '/' and '>'; U+00A0
+// is white space too. (U+0085 is not: the run-time classifies it as a
+// control only.)
+const uint8_t kUnitClass[256] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 3, 3, 3, 3, 0, 0,  // 00
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 10
+    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2,  // 20  ' ' '/'
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0,  // 30  '>'
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 40
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 50
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 60
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 70
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 80
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 90
+    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // A0  U+00A0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // B0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // C0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // D0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // E0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // F0
+};
 
 namespace {
 
@@ -91,53 +118,119 @@ size_t DecodeReference(const char16_t* name, size_t length, char16_t out[2]) {
 
 }  // namespace
 
-size_t DecodeRun(const char16_t* source, size_t length, char16_t* destination) {
-    size_t out = 0;
+namespace {
+
+// The number of leading units of text[0, length) that decoding leaves as
+// they are: no control unit, no '&', no space right after a space
+// (after_space: the unit before text[0] was one). Most text is such runs.
+size_t CleanPrefix(const char16_t* text, size_t length, bool after_space) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i amp = _mm_set1_epi16(u'&');
+    const __m128i space = _mm_set1_epi16(u' ');
+    const __m128i control = _mm_set1_epi16(static_cast<short>(0xFFE0));  // clear: below U+0020
+    const __m128i zero = _mm_setzero_si128();
+    unsigned carry = after_space ? 3u : 0u;  // the unit before the block, as a lane's two bits
+    for (; i + 8 <= length; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        unsigned special = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi16(_mm_and_si128(block, control), zero), _mm_cmpeq_epi16(block, amp))));
+        unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, space)));
+        special |= spaces & ((spaces << 2) | carry);
+        if (special) return i + static_cast<size_t>(__builtin_ctz(special)) / 2;
+        carry = (spaces >> 14) & 3u;
+    }
+    after_space = carry != 0;
+#endif
+    for (; i < length; ++i) {
+        char16_t c = text[i];
+        if (c < 0x20 || c == u'&' || (c == u' ' && after_space)) return i;
+        after_space = c == u' ';
+    }
+    return length;
+}
+
+}  // namespace
+
+size_t DecodeRun(char16_t* text, size_t length) {
+    size_t in = 0;
+    size_t out = 0;  // never ahead of in: the result is never longer
     bool after_space = false;  // the last unit written is a space
-    for (size_t i = 0; i < length; ++i) {
-        char16_t c = source[i];
-        if (c > 0x20 && c != u'&') {  // by far the most common case
-            destination[out++] = c;
-            after_space = false;
-        } else if (c == u'&') {
+    while (in < length) {
+        // Units that stay as they are: left in place until the first change,
+        // moved down in one piece after it.
+        size_t clean = CleanPrefix(text + in, length - in, after_space);
+        if (clean) {
+            after_space = text[in + clean - 1] == u' ';
+            if (out != in) std::memmove(text + out, text + in, clean * sizeof(char16_t));
+            in += clean;
+            out += clean;
+            if (in == length) break;
+        }
+        char16_t c = text[in];
+        if (c == u'&') {
             after_space = false;
             // Only the first ';' counts, and no reference is longer than
             // kMaxNumericLength, so looking a few units ahead is enough (and
             // keeps runs of '&' linear).
-            size_t limit = length - i - 1;
+            size_t limit = length - in - 1;
             if (limit > kMaxNumericLength + 1) limit = kMaxNumericLength + 1;
             size_t n = 0;
-            while (n < limit && source[i + 1 + n] != u';') ++n;
+            while (n < limit && text[in + 1 + n] != u';') ++n;
             if (n < limit) {
                 char16_t decoded[2];
-                size_t produced = DecodeReference(source + i + 1, n, decoded);
+                size_t produced = DecodeReference(text + in + 1, n, decoded);
                 if (produced) {
                     // Read before writing: the reference is at least three
                     // units long, the result at most two.
-                    destination[out++] = decoded[0];
-                    if (produced == 2) destination[out++] = decoded[1];
-                    i += n + 1;
+                    text[out++] = decoded[0];
+                    if (produced == 2) text[out++] = decoded[1];
+                    in += n + 2;
                     continue;
                 }
             }
-            destination[out++] = c;
+            text[out++] = c;  // an '&' that starts no reference stays
+            ++in;
         } else if (c < 0x20) {
             after_space = false;  // line breaks vanish without leaving a space
-        } else if (c == 0x20) {
-            if (!after_space) destination[out++] = c;
-            after_space = true;
+            ++in;
+        } else {
+            in = SkipUnit(text, in, length, u' ');  // spaces after a space, dropped
         }
     }
     return out;
 }
 
-void TrimRange(const char16_t** begin, const char16_t** end) {
-    const char16_t* b = *begin;
-    const char16_t* e = *end;
-    while (e > b && IsSpaceUnit(e[-1])) --e;
-    while (b < e && IsSpaceUnit(*b)) ++b;
-    *begin = b;
-    *end = e;
+size_t SkipUnit(const char16_t* text, size_t from, size_t end, char16_t unit) {
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i skipped = _mm_set1_epi16(static_cast<short>(unit));
+    for (; i + 8 <= end; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, skipped))) ^ 0xFFFFu;
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+    }
+#endif
+    while (i < end && text[i] == unit) ++i;
+    return i;
+}
+
+size_t BoundedLength(const char16_t* text, size_t limit) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= limit; i += 8) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, zero));
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    }
+#endif
+    while (i < limit && text[i]) ++i;
+    return i;
+}
+
+void ReleaseNode(void* item, uint32_t, uint32_t) {
+    delete static_cast<XmlNode*>(item);  // the destructor clears
 }
 
 void ReleaseAttribute(void* item, uint32_t, uint32_t) {
@@ -149,8 +242,8 @@ void ReleaseAttribute(void* item, uint32_t, uint32_t) {
 
 namespace {
 
-// Adds one attribute; false when memory ran out (the attribute is not added,
-// and the list stays null rather than empty).
+// Adds one attribute to a list on the heap; false when memory ran out (the
+// attribute is not added, and the list stays null rather than empty).
 bool AddAttribute(ItemList** list, const char16_t* name, size_t name_length,
                   const char16_t* value, size_t value_length) {
     XmlAttribute* attribute = new (std::nothrow) XmlAttribute;
@@ -171,75 +264,23 @@ bool AddAttribute(ItemList** list, const char16_t* name, size_t name_length,
 
 }  // namespace
 
-ItemList* ParseAttributeRange(const char16_t* begin, const char16_t* end) {
-    enum class State { kName, kAfterName, kBeforeValue, kValue };
-    ItemList* list = nullptr;
-    State state = State::kName;
-    const char16_t* mark = begin;
-    const char16_t* name = begin;
-    size_t name_length = 0;
-    char16_t quote = 0;
-    const char16_t* p = begin;
-    while (p < end) {
-        char16_t c = *p;
-        switch (state) {
-        case State::kName:
-            if (c == u'=' || IsSpaceUnit(c)) {
-                name = mark;
-                name_length = static_cast<size_t>(p - mark);
-                state = State::kAfterName;
-                continue;  // look at the same unit again
-            }
-            break;
-        case State::kAfterName:
-            if (c == u'=') {
-                state = State::kBeforeValue;
-            } else if (!IsSpaceUnit(c)) {
-                // A bare name followed by another name: kept without value.
-                if (!AddAttribute(&list, name, name_length, nullptr, 0)) return list;
-                mark = p;
-                state = State::kName;
-                continue;
-            }
-            break;
-        case State::kBeforeValue:
-            // Unquoted values are not recognised: the value is the next
-            // quoted string.
-            if (c == u'"' || c == u'\'') {
-                quote = c;
-                mark = p + 1;
-                state = State::kValue;
-            }
-            break;
-        case State::kValue:
-            if (c == quote) {
-                if (!AddAttribute(&list, name, name_length, mark, static_cast<size_t>(p - mark)))
-                    return list;
-                ++p;
-                while (p < end && IsSpaceUnit(*p)) ++p;
-                mark = p;
-                state = State::kName;
-                continue;
-            }
-            break;
-        }
-        ++p;
-    }
-    // A pending name without value is dropped at the end of the text.
-    return list;
-}
-
 }  // namespace xml_detail
 
 ItemList* ParseAttributes(const char16_t* attribute_text) {
     if (!attribute_text) return nullptr;
-    return xml_detail::ParseAttributeRange(attribute_text,
-                                           attribute_text + Utf16Length(attribute_text));
+    ItemList* list = nullptr;
+    xml_detail::ScanAttributes(attribute_text, attribute_text + Utf16Length(attribute_text),
+                               [&list](const char16_t* name, size_t name_length, const char16_t* value,
+                                       size_t value_length) {
+                                   return xml_detail::AddAttribute(&list, name, name_length, value,
+                                                                   value_length);
+                               });
+    return list;
 }
 
 void DecodeText(char16_t* text) {
     if (!text) return;
-    size_t length = xml_detail::DecodeRun(text, Utf16Length(text), text);
+    size_t length = xml_detail::DecodeRun(text, Utf16Length(text));
     text[length] = 0;
 }
 

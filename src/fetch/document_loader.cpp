@@ -5,6 +5,7 @@
 
 #include "core/codepage.h"
 #include "core/encoding.h"
+#include "core/text_field.h"
 #include "feed/xml_node.h"
 
 namespace feedlet {
@@ -74,7 +75,29 @@ void DocumentText::Reset() {
     free(owned_);
     owned_ = nullptr;
     text_ = nullptr;
+    length_ = SIZE_MAX;
     encoding_ = TextEncoding::kUtf8;
+}
+
+char16_t* DocumentText::Release(DownloadBuffer& buffer, void** block, size_t* length) {
+    if (!text_) return nullptr;
+    char16_t* text;
+    if (owned_) {
+        text = owned_;
+        *block = owned_;
+        buffer.Clear();
+    } else {
+        // The text is inside the buffer's block (after the byte-order mark).
+        text = reinterpret_cast<char16_t*>(buffer.data + 2);
+        *block = buffer.data;
+        buffer.data = nullptr;
+        buffer.length = 0;
+    }
+    *length = length_ != SIZE_MAX ? length_ : Utf16Length(text);
+    owned_ = nullptr;
+    text_ = nullptr;
+    length_ = SIZE_MAX;
+    return text;
 }
 
 bool DecodeDocument(DownloadBuffer& buffer, DocumentText& text) {
@@ -102,7 +125,7 @@ bool DecodeDocument(DownloadBuffer& buffer, DocumentText& text) {
             break;
         case TextEncoding::kUtf8:
         case TextEncoding::kUtf16LittleEndian:
-            text.owned_ = DecodeUtf8(bytes);
+            text.owned_ = DecodeUtf8(bytes, &text.length_);
             break;
     }
     text.text_ = text.owned_;
@@ -120,10 +143,17 @@ bool LoadDocumentFromBuffer(XmlNode& root, DownloadBuffer& buffer) {
     root.Clear();
     DocumentText text;
     if (!DecodeDocument(buffer, text)) return false;
-    // The parse's own result is not looked at: whatever it built is the
-    // document, and a text that yields nothing leaves a bare root.
-    root.Parse(SkipDeclaration(text.text()), u"*", nullptr);
-    return true;
+    // The tree keeps the text (its names and texts point into it), and the
+    // bytes go before it is built. A malformed document is still a document:
+    // whatever the parse made of it, a text that yields nothing leaves a
+    // bare root; only one too large to hold, or a lack of memory, fails.
+    void* block = nullptr;
+    size_t length = 0;
+    char16_t* whole = text.Release(buffer, &block, &length);
+    const char16_t* content = SkipDeclaration(whole);
+    if (!content) length = 0;
+    else length -= static_cast<size_t>(content - whole);
+    return root.ParseDocument(block, const_cast<char16_t*>(content), length) == XmlDocumentResult::kParsed;
 }
 
 bool LoadDocument(XmlNode& root, const char* location) {

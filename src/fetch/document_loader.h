@@ -54,11 +54,18 @@ public:
     const char16_t* text() const { return text_; }
     TextEncoding encoding() const { return encoding_; }
     void Reset();
+    // Hands the text over (to the parse tree, which keeps it): returns it
+    // and the malloc'd block that holds it in *block, its length in *length.
+    // A converted text leaves the bytes behind, and they are released; a
+    // UTF-16 text lies in them, and the buffer gives up its block. Leaves
+    // this empty; null (buffer untouched) when there is no text.
+    char16_t* Release(DownloadBuffer& buffer, void** block, size_t* length);
 
 private:
     friend bool DecodeDocument(DownloadBuffer& buffer, DocumentText& text);
     const char16_t* text_ = nullptr;
     char16_t* owned_ = nullptr;
+    size_t length_ = SIZE_MAX;  // unknown until counted
     TextEncoding encoding_ = TextEncoding::kUtf8;
 };
 
@@ -75,11 +82,13 @@ const char16_t* SkipDeclaration(const char16_t* text);
 // Fetches location (see FetchLocation) and parses it: on true, root is an
 // element named "*" whose children are the document's top-level nodes (none
 // when the text decodes or parses into nothing; the feed builder rejects
-// that). False, with root empty, when the download fails or memory for the
-// converted text runs out. root is emptied first in every case.
+// that), and root's tree keeps the decoded text. False, with root empty,
+// when the download fails, memory runs out, or the document is too large to
+// hold (XmlNode::ParseDocument). root is emptied first in every case.
 bool LoadDocument(XmlNode& root, const char* location);
 // The same for bytes already fetched (tests and fuzzing): decodes the
-// buffer, which may be changed in place, and parses it into root.
+// buffer and parses it into root. The buffer is empty afterwards: its bytes
+// are released once decoded, or become the tree's (UTF-16).
 bool LoadDocumentFromBuffer(XmlNode& root, DownloadBuffer& buffer);
 
 }  // namespace feedlet

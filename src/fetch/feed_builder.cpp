@@ -14,14 +14,14 @@ bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_b
     if (!document) return false;
     XmlNode root;
     if (!LoadDocument(root, location)) return false;
-    return ExtractFeedDocument(document, root, sort_by_time);  // root clears itself
+    return ExtractFeedDocumentAndRelease(document, root, sort_by_time);
 }
 
 bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time) {
     if (!document) return false;
     XmlNode root;
     if (!LoadDocumentFromBuffer(root, buffer)) return false;
-    return ExtractFeedDocument(document, root, sort_by_time);
+    return ExtractFeedDocumentAndRelease(document, root, sort_by_time);
 }
 
 }  // namespace feedlet

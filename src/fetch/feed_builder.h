@@ -9,8 +9,8 @@ struct FeedDocument;
 
 // Fetches, decodes and parses the feed at location (a URL or a file path in
 // code page 932; null fails) and fills document as ExtractFeedDocument does.
-// False when the download fails (document left as it was) or no feed was
-// recognised (document empty).
+// False when the download fails or the document is too large to hold
+// (document left as it was), or no feed was recognised (document empty).
 bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time);
 // The same for bytes already in memory (fuzzing, benchmarks): buffer holds
 // them as a download would and may be changed in place.
