@@ -80,7 +80,7 @@ const FormatToken kFormatTokens[kFormatTokenCount] = {
 
 namespace {
 
-constexpr size_t kValueCapacity = 1024;  // units, as the token buffer always was
+constexpr size_t kValueCapacity = 1024;  // units: the longest value a token produces
 
 constexpr char16_t kJapaneseWeekdays[7] = {u'\u65E5', u'\u6708', u'\u706B', u'\u6C34',
                                            u'\u6728', u'\u91D1', u'\u571F'};  // 日月火水木金土

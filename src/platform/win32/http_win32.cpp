@@ -1,5 +1,5 @@
-// Win32 implementation of HttpGet with WinINet, as the plugin has always
-// fetched feeds: the system's proxy configuration, WinINet's cookies, the
+// Win32 implementation of HttpGet with WinINet: the system's proxy
+// configuration, WinINet's cookies, the
 // cache read but not written (see OpenRequest), and the body read in
 // 4095-byte pieces. May contain only OS plumbing.
 //
