@@ -1,7 +1,7 @@
 // Win32 implementation of HttpGet with WinINet: the system's proxy
-// configuration, WinINet's cookies, the
-// cache read but not written (see OpenRequest), and the body read in
-// 4095-byte pieces. May contain only OS plumbing.
+// configuration, WinINet's cookies, the cache read but not written (see
+// OpenRequest), and the body read in 4095-byte pieces. May contain only OS
+// plumbing.
 //
 // The request is opened in steps (connection, request, send) rather than
 // with InternetOpenUrlA so that the time-outs can be set on the request
