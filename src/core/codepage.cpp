@@ -26,4 +26,17 @@ char* Utf16ToCodePage(unsigned code_page, const char16_t* text) {
     return result;
 }
 
+size_t Cp932Prefix(const char* text, size_t limit) {
+    if (!text) return 0;
+    size_t i = 0;
+    while (text[i] && i < limit) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        size_t width = (lead && text[i + 1]) ? 2 : 1;
+        if (i + width > limit) break;
+        i += width;
+    }
+    return i;
+}
+
 }  // namespace feedlet

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/codepage.h"
 #include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 #include "plugin/plugin_info.h"
@@ -20,20 +21,6 @@ DisplaySetting* SettingFor(int number, int setting) {
     const FuncInfo* info = FunctionInfo(number);
     if (!info || setting < 1 || setting > info->setting_count) return nullptr;
     return Plugin().SettingsOf(number)->At<DisplaySetting>(setting - 1);
-}
-
-// Length of the longest prefix of text that fits in limit bytes without
-// cutting a double-byte code page 932 character.
-size_t Cp932Prefix(const char* text, size_t limit) {
-    size_t i = 0;
-    while (text[i] && i < limit) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-        size_t width = (lead && text[i + 1]) ? 2 : 1;
-        if (i + width > limit) break;
-        i += width;
-    }
-    return i;
 }
 
 // At process exit the system has already ended every other thread, perhaps
