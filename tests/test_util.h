@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "fetch/download.h"
 #include "platform/platform.h"
 
 namespace feedlet {
@@ -44,6 +45,18 @@ private:
 };
 std::string ReadFile(const std::string& path);
 
+// Sets the limits every fetch of a location uses, and puts the previous ones
+// back at scope end.
+class FetchLimitsFor {
+public:
+    explicit FetchLimitsFor(const platform::HttpLimits& limits) : saved_(FetchLimits()) { SetFetchLimits(limits); }
+    ~FetchLimitsFor() { SetFetchLimits(saved_); }
+    FetchLimitsFor(const FetchLimitsFor&) = delete;
+    FetchLimitsFor& operator=(const FetchLimitsFor&) = delete;
+private:
+    platform::HttpLimits saved_;
+};
+
 }  // namespace testing_util
 }  // namespace feedlet
 
@@ -51,3 +64,4 @@ using feedlet::testing_util::TempDir;
 using feedlet::testing_util::WriteFile;
 using feedlet::testing_util::ReadFile;
 using feedlet::testing_util::FetchInProgress;
+using feedlet::testing_util::FetchLimitsFor;
