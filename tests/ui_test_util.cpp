@@ -1,5 +1,8 @@
 #include "ui_test_util.h"
 
+#include <algorithm>
+#include <atomic>
+
 namespace feedlet {
 namespace testing_util {
 
@@ -125,6 +128,153 @@ std::vector<std::string> MenuLines(HMENU menu) {
     }
     return lines;
 }
+
+void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+void ClickDialogButton(HWND dialog, int id) { Click(GetDlgItem(dialog, id)); }
+
+bool ClickAndWait(HWND button, DWORD timeout_ms) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeout_ms, &result) != 0;
+}
+
+void SetControlText(HWND dialog, int id, const std::string& utf8) {
+    SetWindowTextW(GetDlgItem(dialog, id), Wide(utf8).c_str());
+}
+
+std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+bool WaitUntilGone(HWND window, DWORD timeout_ms) {
+    return WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout_ms);
+}
+
+namespace {
+
+struct OwnedSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK VisitOwned(HWND window, LPARAM raw) {
+    auto* search = reinterpret_cast<OwnedSearch*>(raw);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    if (GetWindow(window, GW_OWNER) != search->owner) return TRUE;
+    wchar_t name[64];
+    if (!GetClassNameW(window, name, 64) || lstrcmpW(name, L"#32770") != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+std::string ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return Utf8(name);
+}
+
+// The standard icons a message box shows are the shared system icons.
+std::string IconName(HICON icon) {
+    if (!icon) return "";
+    struct {
+        LPCWSTR id;
+        const char* name;
+    } icons[] = {
+        {MAKEINTRESOURCEW(32515), "warning"},      // IDI_WARNING (IDI_EXCLAMATION)
+        {MAKEINTRESOURCEW(32514), "question"},     // IDI_QUESTION
+        {MAKEINTRESOURCEW(32516), "information"},  // IDI_INFORMATION (IDI_ASTERISK)
+        {MAKEINTRESOURCEW(32513), "error"},        // IDI_ERROR (IDI_HAND)
+    };
+    for (const auto& known : icons)
+        if (LoadIconW(nullptr, known.id) == icon) return known.name;
+    return "other";
+}
+
+BOOL CALLBACK VisitBoxChild(HWND child, LPARAM raw) {
+    auto* view = reinterpret_cast<MessageBoxView*>(raw);
+    std::string kind = ClassOf(child);
+    LONG style = GetWindowLongW(child, GWL_STYLE);
+    if (kind == "Button") {
+        if (IsWindowVisible(child)) view->buttons.push_back(GetDlgCtrlID(child));
+    } else if (kind == "Static") {
+        if ((style & SS_TYPEMASK) == SS_ICON) {
+            if (IsWindowVisible(child))
+                view->icon = IconName(reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)));
+        } else if (view->text.empty()) {
+            view->text = WindowText(child);
+        }
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND FindOwnedDialog(HWND owner) {
+    OwnedSearch search{owner, nullptr};
+    EnumWindows(VisitOwned, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+MessageBoxView ReadMessageBox(HWND box) {
+    MessageBoxView view;
+    view.window = box;
+    view.caption = WindowText(box);
+    EnumChildWindows(box, VisitBoxChild, reinterpret_cast<LPARAM>(&view));
+    std::sort(view.buttons.begin(), view.buttons.end());
+    return view;
+}
+
+MessageBoxView WaitForMessageBox(HWND owner, DWORD timeout_ms) {
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindOwnedDialog(owner)) != nullptr; }, timeout_ms);
+    // A box is shown only once its controls are filled in.
+    return box ? ReadMessageBox(box) : MessageBoxView();
+}
+
+bool Answer(const MessageBoxView& box, int button, DWORD timeout_ms) {
+    if (!box.window) return false;
+    HWND control = GetDlgItem(box.window, button);
+    if (!control) return false;
+    Click(control);
+    return WaitUntilGone(box.window, timeout_ms);
+}
+
+namespace {
+
+std::atomic<DWORD> g_deadline_at{0};
+std::atomic<bool> g_deadline_fired{false};
+
+BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    wchar_t name[64];
+    if (GetClassNameW(window, name, 64) && lstrcmpW(name, L"#32770") == 0)
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return TRUE;
+}
+
+void CALLBACK DeadlineTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (static_cast<LONG>(GetTickCount() - g_deadline_at.load()) < 0) return;
+    g_deadline_fired = true;
+    CancelProcessDialogs();
+}
+
+}  // namespace
+
+void CancelProcessDialogs() { EnumWindows(CancelDialog, 0); }
+
+ModalDeadline::ModalDeadline(DWORD timeout_ms) {
+    g_deadline_at = GetTickCount() + timeout_ms;
+    g_deadline_fired = false;
+    timer_ = SetTimer(nullptr, 0, 250, DeadlineTick);
+}
+
+ModalDeadline::~ModalDeadline() {
+    if (timer_) KillTimer(nullptr, timer_);
+}
+
+bool ModalDeadline::fired() const { return g_deadline_fired.load(); }
 
 Watcher::Watcher(std::function<void()> work) : work_(std::move(work)) {
     thread_ = CreateThread(nullptr, 0, Main, this, 0, nullptr);

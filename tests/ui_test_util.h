@@ -42,6 +42,58 @@ std::string WindowText(HWND window);
 // or "----".
 std::vector<std::string> MenuLines(HMENU menu);
 
+// Dialogs and message boxes, for watcher threads. Presses are posted, as
+// the user's click arrives, so the watcher never waits for what the press
+// sets off (a message box's modal loop, a fetch); ClickAndWait sends it and
+// returns once the handler is done (false when it did not finish within
+// timeout_ms, for instance because it opened a message box).
+void Click(HWND button);
+void ClickDialogButton(HWND dialog, int id);
+bool ClickAndWait(HWND button, DWORD timeout_ms);
+// Changes a control's text (as typing would: the control tells its parent).
+void SetControlText(HWND dialog, int id, const std::string& utf8);
+std::string ControlText(HWND dialog, int id);
+// True when window is gone or hidden within timeout_ms.
+bool WaitUntilGone(HWND window, DWORD timeout_ms);
+
+// A message box as its user sees it.
+struct MessageBoxView {
+    HWND window = nullptr;
+    std::string caption;       // UTF-8
+    std::string text;          // UTF-8
+    std::string icon;          // "warning", "question", "information", "error", "" (none) or "other"
+    std::vector<int> buttons;  // the command ids of its buttons, ascending (IDOK, IDYES, IDNO, ...)
+};
+// A visible dialog-class window of this process owned by owner (a message
+// box over a dialog), or null.
+HWND FindOwnedDialog(HWND owner);
+// Waits for one and reads it; window stays null when none came in time.
+MessageBoxView WaitForMessageBox(HWND owner, DWORD timeout_ms);
+MessageBoxView ReadMessageBox(HWND box);
+// Presses the box's button (IDYES, IDNO, IDOK...) and waits for the box to
+// go; false when it stayed.
+bool Answer(const MessageBoxView& box, int button, DWORD timeout_ms);
+
+// Posts Cancel to every visible dialog and message box of this process
+// (under Wine a message box ends on any of its commands).
+void CancelProcessDialogs();
+
+// Bounds a modal loop run on this thread: once timeout_ms have passed, a
+// thread timer (dispatched by any modal loop) cancels every visible dialog
+// and message box of this process, again and again until the loop has
+// returned. fired() says whether it had to.
+class ModalDeadline {
+public:
+    explicit ModalDeadline(DWORD timeout_ms);
+    ~ModalDeadline();
+    ModalDeadline(const ModalDeadline&) = delete;
+    ModalDeadline& operator=(const ModalDeadline&) = delete;
+    bool fired() const;
+
+private:
+    UINT_PTR timer_ = 0;
+};
+
 // Runs a function on its own thread, for acting on windows while this
 // thread is in a modal loop. Join waits (pumping this thread's messages) at
 // most timeout_ms; false when the function did not finish.
