@@ -232,17 +232,7 @@ protected:
         PluginInit();
         WaitForFetches();
     }
-    void WaitForFetches() {
-        ASSERT_TRUE(PumpUntil(
-            [] {
-                for (FeedEntry* entry : Plugin().feeds.As<FeedEntry>())
-                    if (entry->crawler->workers.load() != 0) return false;
-                return true;
-            },
-            kWait))
-            << "the fetches did not end";
-        PumpPending();
-    }
+    void WaitForFetches() { ASSERT_TRUE(PumpUntilFetchesEnd(kWait)) << "the fetches did not end"; }
     FeedEntry* Entry(int i) { return Plugin().feeds.At<FeedEntry>(i); }
     std::vector<std::string> Names() {
         std::vector<std::string> names;

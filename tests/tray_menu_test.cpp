@@ -136,17 +136,7 @@ protected:
         PluginInit();
         WaitForFetches();
     }
-    void WaitForFetches() {
-        ASSERT_TRUE(PumpUntil(
-            [] {
-                for (FeedEntry* entry : Plugin().feeds.As<FeedEntry>())
-                    if (entry->crawler->workers.load() != 0) return false;
-                return true;
-            },
-            kWait))
-            << "the fetches did not end";
-        PumpPending();
-    }
+    void WaitForFetches() { ASSERT_TRUE(PumpUntilFetchesEnd(kWait)) << "the fetches did not end"; }
     HWND Window() { return ui::State().message_window.load(); }
     HMENU Top() { return ui::State().article_menu ? ui::State().article_menu->top_popup() : nullptr; }
     std::vector<std::string> FeedLines(int index) { return MenuLines(GetSubMenu(Top(), index)); }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "fetch/feed_crawler.h"
+#include "plugin/plugin_state.h"
+
 namespace feedlet {
 namespace testing_util {
 
@@ -25,6 +28,18 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
     }
 }
 
+bool PumpUntilFetchesEnd(DWORD timeout_ms) {
+    bool ended = PumpUntil(
+        [] {
+            for (FeedEntry* entry : Plugin().feeds.As<FeedEntry>())
+                if (entry && entry->crawler && entry->crawler->workers.load() != 0) return false;
+            return true;
+        },
+        timeout_ms);
+    PumpPending();
+    return ended;
+}
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
     DWORD start = GetTickCount();
     while (!done()) {
@@ -38,9 +53,7 @@ namespace {
 
 struct Search {
     const wchar_t* window_class;
-    const wchar_t* caption;
-    HWND found;
-    int count;
+    std::vector<HWND> found;
 };
 
 BOOL CALLBACK Visit(HWND window, LPARAM raw) {
@@ -49,30 +62,29 @@ BOOL CALLBACK Visit(HWND window, LPARAM raw) {
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
     wchar_t name[256];
-    if (!GetClassNameW(window, name, 256) || lstrcmpW(name, search->window_class) != 0) return TRUE;
-    if (search->caption) {
-        wchar_t text[512];
-        GetWindowTextW(window, text, 512);
-        if (lstrcmpW(text, search->caption) != 0) return TRUE;
-    }
-    if (!search->found) search->found = window;
-    ++search->count;
+    if (GetClassNameW(window, name, 256) && lstrcmpW(name, search->window_class) == 0) search->found.push_back(window);
     return TRUE;
 }
 
 }  // namespace
 
-HWND FindProcessWindow(const wchar_t* window_class, const wchar_t* caption) {
-    Search search{window_class, caption, nullptr, 0};
+std::vector<HWND> ProcessWindows(const wchar_t* window_class) {
+    Search search{window_class, {}};
     EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-int CountProcessWindows(const wchar_t* window_class) {
-    Search search{window_class, nullptr, nullptr, 0};
-    EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
-    return search.count;
+HWND FindProcessWindow(const wchar_t* window_class, const wchar_t* caption) {
+    for (HWND window : ProcessWindows(window_class)) {
+        if (!caption) return window;
+        wchar_t text[512];
+        GetWindowTextW(window, text, 512);
+        if (lstrcmpW(text, caption) == 0) return window;
+    }
+    return nullptr;
 }
+
+int CountProcessWindows(const wchar_t* window_class) { return static_cast<int>(ProcessWindows(window_class).size()); }
 
 HWND WaitForWindow(const wchar_t* window_class, const wchar_t* caption, DWORD timeout_ms) {
     HWND found = nullptr;
@@ -150,23 +162,6 @@ bool WaitUntilGone(HWND window, DWORD timeout_ms) {
 
 namespace {
 
-struct OwnedSearch {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK VisitOwned(HWND window, LPARAM raw) {
-    auto* search = reinterpret_cast<OwnedSearch*>(raw);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-    if (GetWindow(window, GW_OWNER) != search->owner) return TRUE;
-    wchar_t name[64];
-    if (!GetClassNameW(window, name, 64) || lstrcmpW(name, L"#32770") != 0) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
 std::string ClassOf(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
@@ -210,9 +205,9 @@ BOOL CALLBACK VisitBoxChild(HWND child, LPARAM raw) {
 }  // namespace
 
 HWND FindOwnedDialog(HWND owner) {
-    OwnedSearch search{owner, nullptr};
-    EnumWindows(VisitOwned, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (HWND window : ProcessWindows(L"#32770"))
+        if (GetWindow(window, GW_OWNER) == owner) return window;
+    return nullptr;
 }
 
 MessageBoxView ReadMessageBox(HWND box) {
@@ -244,16 +239,6 @@ namespace {
 std::atomic<DWORD> g_deadline_at{0};
 std::atomic<bool> g_deadline_fired{false};
 
-BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-    wchar_t name[64];
-    if (GetClassNameW(window, name, 64) && lstrcmpW(name, L"#32770") == 0)
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    return TRUE;
-}
-
 void CALLBACK DeadlineTick(HWND, UINT, UINT_PTR, DWORD) {
     if (static_cast<LONG>(GetTickCount() - g_deadline_at.load()) < 0) return;
     g_deadline_fired = true;
@@ -262,7 +247,9 @@ void CALLBACK DeadlineTick(HWND, UINT, UINT_PTR, DWORD) {
 
 }  // namespace
 
-void CancelProcessDialogs() { EnumWindows(CancelDialog, 0); }
+void CancelProcessDialogs() {
+    for (HWND window : ProcessWindows(L"#32770")) PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
 
 ModalDeadline::ModalDeadline(DWORD timeout_ms) {
     g_deadline_at = GetTickCount() + timeout_ms;

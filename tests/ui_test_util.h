@@ -20,12 +20,17 @@ namespace testing_util {
 bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
 // Dispatches whatever is queued now.
 void PumpPending();
+// Dispatches this thread's messages until no crawler of the plugin's feeds
+// is fetching (the fetches' menu updates come as messages), then whatever
+// they posted; false on time-out.
+bool PumpUntilFetchesEnd(DWORD timeout_ms);
 // Polls (without pumping: for watcher threads) until done() holds or
 // timeout_ms passed; false on time-out.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
-// A visible top-level window of this process with this class (and caption,
-// when given), or null.
+// Visible top-level windows of this process with this class, in z-order.
+std::vector<HWND> ProcessWindows(const wchar_t* window_class);
+// The first of them with this caption (any, when caption is null), or null.
 HWND FindProcessWindow(const wchar_t* window_class, const wchar_t* caption = nullptr);
 // Waits (polling, for watcher threads) for such a window.
 HWND WaitForWindow(const wchar_t* window_class, const wchar_t* caption, DWORD timeout_ms);

@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <cstdlib>
-#include <cwchar>
 #include <string>
 
 #include "core/codepage.h"
@@ -99,6 +98,12 @@ FeedEntry* EntryOf(HWND dialog, const FeedManagerDialogData& data, int row) {
     item.iItem = row;
     if (!SendMessageW(List(dialog), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
     return EntryOfRow(data.state->feeds, static_cast<intptr_t>(item.lParam));
+}
+
+// The selected row and its entry; null (row -1) without a selection.
+FeedEntry* SelectedEntry(HWND dialog, const FeedManagerDialogData& data, int* row) {
+    *row = SelectedRow(dialog);
+    return EntryOf(dialog, data, *row);
 }
 
 void SetCell(HWND list, int row, int column, const std::wstring& text) {
@@ -215,7 +220,8 @@ BOOL OnInitDialog(HWND dialog, FeedManagerDialogData* data) {
 }
 
 void LoadSelectedRow(HWND dialog, FeedManagerDialogData& data) {
-    FeedEntry* entry = EntryOf(dialog, data, SelectedRow(dialog));
+    int row;
+    FeedEntry* entry = SelectedEntry(dialog, data, &row);
     if (!entry) return;
     FeedFields fields = FieldsOf(*entry);
     SetDlgItemTextW(dialog, IDC_MANAGER_NAME, WideFrom932(fields.name.c_str()).c_str());
@@ -246,8 +252,8 @@ void OnAdd(HWND dialog, FeedManagerDialogData& data) {
 }
 
 void OnUpdate(HWND dialog, FeedManagerDialogData& data) {
-    int row = SelectedRow(dialog);
-    FeedEntry* entry = EntryOf(dialog, data, row);
+    int row;
+    FeedEntry* entry = SelectedEntry(dialog, data, &row);
     if (!entry) return;
     FeedFields fields = ReadFields(dialog);
     if (!FieldsPass(dialog, data, fields, entry)) return;
@@ -255,8 +261,8 @@ void OnUpdate(HWND dialog, FeedManagerDialogData& data) {
 }
 
 void OnDelete(HWND dialog, FeedManagerDialogData& data) {
-    int row = SelectedRow(dialog);
-    FeedEntry* entry = EntryOf(dialog, data, row);
+    int row;
+    FeedEntry* entry = SelectedEntry(dialog, data, &row);
     if (!entry) return;
     if (Show(dialog, DeleteQuestion(ShownFeed(*entry).name), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     MarkFeedDeleted(*entry);
@@ -266,9 +272,9 @@ void OnDelete(HWND dialog, FeedManagerDialogData& data) {
 // The trial fetch runs here, on the dialog's thread: the dialog waits for
 // it, within the fetch's own time-outs and size limit.
 void OnCheck(HWND dialog) {
-    FeedFields fields = ReadFeedFields("", FieldText(dialog, IDC_MANAGER_URL).c_str(), 0, false);
+    std::string url = ReadFields(dialog).url;
     HCURSOR previous = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
-    FeedCheck check = CheckFeedLocation(fields.url.c_str());
+    FeedCheck check = CheckFeedLocation(url.c_str());
     SetCursor(previous);
     Show(dialog, FeedCheckMessage(check), MB_OK);
 }
