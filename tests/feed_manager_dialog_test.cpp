@@ -181,15 +181,6 @@ class FeedManagerDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.Start());
-        plugin_dir = host.path() + "Plugins\\";
-        platform::CreateFolder(plugin_dir.c_str());
-        platform::CreateFolder((plugin_dir + "Feedlet").c_str());
-        saved_dir = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugin_dir.c_str());
-        PluginAttach(GetModuleHandleW(nullptr));
-        SetPluginUi(&ui::UserInterface());
-        ui::TrayIcon::SetNotifyFunction(IgnoreShell);
-
         alpha = FeedFile("alpha.xml", Rss("アルファ通信", Item("a1") + Item("a2")));
         gamma = FeedFile("gamma.xml", Rss("ガンマ", Item("g1")));
         server.Route("/beta.xml", TestHttpServer::Body(200, Rss("Beta", Item("b1"))));
@@ -200,22 +191,10 @@ protected:
         WriteFile(FeedsPath(), feeds_ini);
         Options(0);
     }
-    void TearDown() override {
-        PluginDetach(false);
-        SetPluginUi(nullptr);
-        ui::TrayIcon::SetNotifyFunction(nullptr);
-        ResetFunctionInfo();
-        platform::SetPluginDirectory(saved_dir.c_str());
-        PumpPending();
-    }
 
-    std::string FeedFile(const std::string& name, const std::string& xml) {
-        std::string path = host.path() + name;
-        WriteFile(path, xml);
-        return path;
-    }
-    std::string FeedsPath() { return plugin_dir + "Feedlet\\RSS.ini"; }
-    std::string SettingsFile() { return plugin_dir + "Feedlet\\Setting.ini"; }
+    std::string FeedFile(const std::string& name, const std::string& xml) { return plugin.File(name, xml); }
+    std::string FeedsPath() { return plugin.FeedsPath(); }
+    std::string SettingsFile() { return plugin.SettingsPath(); }
     void Options(int flag) {
         settings_ini = "[Main]\r\nInfoNum=1\r\nItemNum=1\r\nFlag=" + std::to_string(flag) +
                        "\r\n[Info000]\r\nName=" + Cp932("見出し") + "\r\nTarget=Gamma\r\nFormat=%title\r\n"
@@ -288,10 +267,8 @@ protected:
         PumpPending();
     }
 
-    TempDir host;
     TestHttpServer server;
-    std::string plugin_dir;
-    std::string saved_dir;
+    PluginHost plugin{IgnoreShell};
     std::string alpha, beta, gamma;
     std::string feeds_ini, settings_ini;
 };
@@ -774,7 +751,7 @@ TEST_F(FeedManagerDialogTest, CheckReportsWhatATrialFetchFound) {
             {sjis, "RSSが正常に認識されました。\r\nタイトル：港町だより\r\n種別：RSS2.0"},
             {server.Url("/atom.xml"), "RSSが正常に認識されました。\r\nタイトル：Atom over HTTP\r\n種別：ATOM"},
             {server.Url("/untitled.rdf"), "RSSが正常に認識されました。\r\n種別：RSS1.0"},
-            {host.path() + "missing.xml", kNotRecognised},
+            {plugin.host() + "missing.xml", kNotRecognised},
             // A silent server holds the dialog only as long as the fetch's
             // time-out.
             {server.Url("/silent"), kNotRecognised},

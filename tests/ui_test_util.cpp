@@ -4,7 +4,11 @@
 #include <atomic>
 
 #include "fetch/feed_crawler.h"
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+#include "plugin/plugin_info.h"
 #include "plugin/plugin_state.h"
+#include "ui/user_interface.h"
 
 namespace feedlet {
 namespace testing_util {
@@ -262,6 +266,32 @@ ModalDeadline::~ModalDeadline() {
 }
 
 bool ModalDeadline::fired() const { return g_deadline_fired.load(); }
+
+PluginHost::PluginHost(ui::TrayIcon::NotifyFn notify) {
+    plugin_dir_ = host_.path() + "Plugins\\";
+    platform::CreateFolder(plugin_dir_.c_str());
+    platform::CreateFolder((plugin_dir_ + "Feedlet").c_str());
+    saved_dir_ = platform::PluginDirectory();
+    platform::SetPluginDirectory(plugin_dir_.c_str());
+    PluginAttach(GetModuleHandleW(nullptr));
+    SetPluginUi(&ui::UserInterface());
+    ui::TrayIcon::SetNotifyFunction(notify);
+}
+
+PluginHost::~PluginHost() {
+    PluginDetach(false);
+    SetPluginUi(nullptr);
+    ui::TrayIcon::SetNotifyFunction(nullptr);
+    ResetFunctionInfo();
+    platform::SetPluginDirectory(saved_dir_.c_str());
+    PumpPending();
+}
+
+std::string PluginHost::File(const std::string& name, const std::string& bytes) const {
+    std::string path = host_.path() + name;
+    WriteFile(path, bytes);
+    return path;
+}
 
 Watcher::Watcher(std::function<void()> work) : work_(std::move(work)) {
     thread_ = CreateThread(nullptr, 0, Main, this, 0, nullptr);

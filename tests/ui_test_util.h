@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+#include "ui/tray_icon.h"
+
 namespace feedlet {
 namespace testing_util {
 
@@ -97,6 +100,31 @@ public:
 
 private:
     UINT_PTR timer_ = 0;
+};
+
+// The plugin as the host runs it in these tests: a host folder (host(),
+// ending in a separator) holding Plugins\Feedlet\, the plugin attached to
+// this program (whose resources are linked in) with the Windows user
+// interface installed, and the tray icon's shell calls going to notify.
+// Destruction detaches the plugin (running Free when a test did not), takes
+// the user interface out and restores the plugin directory.
+class PluginHost {
+public:
+    explicit PluginHost(ui::TrayIcon::NotifyFn notify);
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+    const std::string& host() const { return host_.path(); }
+    const std::string& plugin_dir() const { return plugin_dir_; }
+    std::string FeedsPath() const { return plugin_dir_ + "Feedlet\\RSS.ini"; }
+    std::string SettingsPath() const { return plugin_dir_ + "Feedlet\\Setting.ini"; }
+    // Writes a file into the host folder; its path.
+    std::string File(const std::string& name, const std::string& bytes) const;
+
+private:
+    TempDir host_;
+    std::string plugin_dir_;
+    std::string saved_dir_;
 };
 
 // Runs a function on its own thread, for acting on windows while this

@@ -14,7 +14,6 @@
 
 namespace feedlet {
 
-
 struct TimeZoneEntry {
     char short_name[16] = {};  // key used by Setting.ini ("TYO")
     TextField name;            // narrow display name ("東京")
