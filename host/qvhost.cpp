@@ -9,7 +9,11 @@
 //   qvhost [--plugin PATH] [--wait SECONDS] reload N   N times: load, Init, wait, Free, unload
 //   qvhost [--plugin PATH] [--wait SECONDS] shoot menu FILE.bmp
 //                                   Init, wait, open the tray menu as the shell would, capture it
+//   qvhost [--plugin PATH] [--wait SECONDS] shoot manager FILE.bmp
+//                                   Init, wait, open the feed manager through ShowSetting 0, capture it
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -308,9 +312,51 @@ int CommandShootMenu(const Plugin& plugin, double wait_seconds, const std::strin
     return captured ? 0 : 1;
 }
 
+// The plugin's dialogs as the host's user reaches them: ShowSetting 0 opens
+// the plugin settings dialog, whose button 1064 opens the feed manager (a
+// build without that dialog opens the feed manager straight away). The
+// second feed is chosen so that the fields show its values, and the feed
+// manager's window is captured.
+int CommandShootManager(const Plugin& plugin, double wait_seconds, const std::string& path) {
+    plugin.init();
+    PumpMessages(wait_seconds);
+    bool captured = false;
+    {
+        Watcher watcher([&] {
+            HWND settings = nullptr;
+            HWND manager = nullptr;
+            DWORD start = GetTickCount();
+            while (!manager && GetTickCount() - start < 5000) {
+                manager = qvhost::WaitForProcessWindow(L"#32770", L"RSS管理", 100);
+                if (!manager && !settings) {
+                    settings = qvhost::WaitForProcessWindow(L"#32770", L"プラグイン設定", 100);
+                    if (settings) PostMessageW(GetDlgItem(settings, 1064), BM_CLICK, 0, 0);
+                }
+            }
+            if (!manager) return;
+            LVITEMW item{};
+            item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            item.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageW(GetDlgItem(manager, 1046), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&item));
+            Sleep(500);  // let the dialog paint
+            RECT area;
+            GetWindowRect(manager, &area);
+            captured = qvhost::CaptureScreen(area, path);
+            PostMessageW(manager, WM_COMMAND, IDCANCEL, 0);
+            if (!settings) return;
+            for (DWORD waited = 0; IsWindow(manager) && waited < 5000; waited += 20) Sleep(20);
+            PostMessageW(settings, WM_COMMAND, IDCANCEL, 0);
+        });
+        plugin.show_setting(0, 0, nullptr);
+    }
+    plugin.free();
+    if (!captured) std::fprintf(stderr, "qvhost: the feed manager did not appear or could not be captured\n");
+    return captured ? 0 : 1;
+}
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|exit|reload N|shoot menu FILE\n");
+                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|exit|reload N|shoot menu|manager FILE\n");
     return 2;
 }
 
@@ -350,6 +396,8 @@ int main(int argc, char** argv) {
         rc = CommandExit(plugin, wait_seconds);
     } else if (command == "shoot" && i + 2 < argc && std::string(argv[i + 1]) == "menu") {
         rc = CommandShootMenu(plugin, wait_seconds, argv[i + 2]);
+    } else if (command == "shoot" && i + 2 < argc && std::string(argv[i + 1]) == "manager") {
+        rc = CommandShootManager(plugin, wait_seconds, argv[i + 2]);
     } else if (command == "setting" && i + 2 < argc) {
         plugin.init();
         std::printf("%d\n", plugin.show_setting(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]), nullptr));

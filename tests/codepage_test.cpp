@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/codepage.h"
+#include "core/encoding.h"
 #include "platform/platform.h"
 
 using namespace feedlet;
@@ -179,4 +180,31 @@ TEST(CodePageTest, MeasureThenConvertContract) {
     EXPECT_EQ(platform::Utf16ToMultiByte(932, u"\u6771!", -1, nullptr, 0), 4);
 }
 
+// Cutting a text to a byte limit keeps double-byte characters whole.
+TEST(CodePageTest, PrefixesNeverSplitADoubleByteCharacter) {
+    struct {
+        const char* text;
+        size_t limit;
+        size_t expected;
+    } rows[] = {
+        {"abc", 5, 3},
+        {"abc", 2, 2},
+        {"\x93\x8C\x8B\x9E", 4, 4},   // 東京 whole
+        {"\x93\x8C\x8B\x9E", 3, 2},   // the second character does not fit
+        {"a\x93\x8C", 2, 1},          // a lead byte at the limit goes with its trail
+        {"\x83\x5C" "x", 2, 2},       // ソ: the trail byte 0x5C is no separator of its own
+        {"\xB1\xB2", 1, 1},           // half-width katakana are single bytes
+        {"ab\x82", 3, 3},             // a lead byte at the very end stands alone
+        {"\xFD\xFE", 1, 1},           // bytes beyond the lead ranges are single
+        {"", 10, 0},
+        {nullptr, 10, 0},
+        {"abc", 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text ? row.text : "(null)");
+        EXPECT_EQ(Cp932Prefix(row.text, row.limit), row.expected);
+    }
+}
+
 }  // namespace
+

@@ -167,15 +167,6 @@ bool WorkersFinishWithin(FeedCrawler* crawler, uint32_t timeout_ms) {
     return true;
 }
 
-// Puts the fetch limits back at scope end.
-class FetchLimitsFor {
-public:
-    explicit FetchLimitsFor(const platform::HttpLimits& limits) : saved_(FetchLimits()) { SetFetchLimits(limits); }
-    ~FetchLimitsFor() { SetFetchLimits(saved_); }
-private:
-    platform::HttpLimits saved_;
-};
-
 // A feed server that starts trickling its head holds the crawler's lock only
 // until the deadline; then the fetch fails, the last good document stays
 // and nobody is notified.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "fetch/download.h"
 #include "platform/platform.h"
 
 namespace feedlet {
@@ -69,6 +70,18 @@ std::string Cp932(const char16_t* text);
 // A UTF-16 text as hexadecimal units ("65E5 FFFD "), for failure messages.
 std::string UnitsOf(const std::u16string& text);
 
+// Sets the limits every fetch of a location uses, and puts the previous ones
+// back at scope end.
+class FetchLimitsFor {
+public:
+    explicit FetchLimitsFor(const platform::HttpLimits& limits) : saved_(FetchLimits()) { SetFetchLimits(limits); }
+    ~FetchLimitsFor() { SetFetchLimits(saved_); }
+    FetchLimitsFor(const FetchLimitsFor&) = delete;
+    FetchLimitsFor& operator=(const FetchLimitsFor&) = delete;
+private:
+    platform::HttpLimits saved_;
+};
+
 }  // namespace testing_util
 }  // namespace feedlet
 
@@ -80,3 +93,4 @@ using feedlet::testing_util::kWaitMs;
 using feedlet::testing_util::WaitUntil;
 using feedlet::testing_util::Cp932;
 using feedlet::testing_util::UnitsOf;
+using feedlet::testing_util::FetchLimitsFor;

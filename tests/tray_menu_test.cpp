@@ -89,45 +89,25 @@ std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
 class TrayMenuTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        plugin_dir = host.path() + "Plugins\\";
-        platform::CreateFolder(plugin_dir.c_str());
-        platform::CreateFolder((plugin_dir + "Feedlet").c_str());
-        saved_dir = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugin_dir.c_str());
-        PluginAttach(GetModuleHandleW(nullptr));
-        SetPluginUi(&ui::UserInterface());
-        ui::TrayIcon::SetNotifyFunction(RecordNotification);
         ui::SetLinkOpener(RecordOpen);
         g_notifications.clear();
         g_opened.clear();
     }
-    void TearDown() override {
-        PluginDetach(false);
-        SetPluginUi(nullptr);
-        ui::TrayIcon::SetNotifyFunction(nullptr);
-        ui::SetLinkOpener(nullptr);
-        ResetFunctionInfo();
-        platform::SetPluginDirectory(saved_dir.c_str());
-        PumpPending();
-    }
+    void TearDown() override { ui::SetLinkOpener(nullptr); }
 
     // A feed file in the host folder; its path.
-    std::string FeedFile(const std::string& name, const std::string& xml) {
-        std::string path = host.path() + name;
-        WriteFile(path, xml);
-        return path;
-    }
+    std::string FeedFile(const std::string& name, const std::string& xml) { return plugin.File(name, xml); }
     void Register(const std::vector<std::pair<std::string, std::string>>& feeds) {
         std::string ini;
         for (size_t i = 0; i < feeds.size(); ++i) {
             char section[16];
             std::snprintf(section, sizeof section, "[RSS%03u]\r\n", static_cast<unsigned>(i));
-            ini += section + std::string("URL=") + feeds[i].second + "\r\nRSSName=" + Cp932(reinterpret_cast<const char16_t*>(Wide(feeds[i].first).c_str())) + "\r\n";
+            ini += section + std::string("URL=") + feeds[i].second + "\r\nRSSName=" + Cp932(feeds[i].first) + "\r\n";
         }
-        WriteFile(plugin_dir + "Feedlet\\RSS.ini", ini);
+        WriteFile(plugin.FeedsPath(), ini);
     }
     void Options(int flag, const char* menu_zone = "") {
-        WriteFile(plugin_dir + "Feedlet\\Setting.ini", "[Main]\r\nInfoNum=1\r\nItemNum=1\r\nFlag=" +
+        WriteFile(plugin.SettingsPath(), "[Main]\r\nInfoNum=1\r\nItemNum=1\r\nFlag=" +
                                                             std::to_string(flag) + "\r\nMenuTimeZone=" + menu_zone +
                                                             "\r\n");
     }
@@ -136,21 +116,7 @@ protected:
         PluginInit();
         WaitForFetches();
     }
-    void WaitForFetches() {
-        ASSERT_TRUE(PumpUntil(
-            [] {
-                for (FeedEntry* entry : Plugin().feeds.As<FeedEntry>())
-                    if (entry->crawler->workers.load() != 0) return false;
-                return true;
-            },
-            kWait))
-            << "the fetches did not end";
-        // An update handled while its fetch still held the lock is retried
-        // shortly: wait until no submenu is left stale.
-        ASSERT_TRUE(PumpUntil([] { return !ui::State().article_menu || !ui::State().article_menu->HasStale(); },
-                              kWait))
-            << "the menu never caught up with the fetches";
-    }
+    void WaitForFetches() { ASSERT_TRUE(PumpUntilFetchesEnd(kWait)) << "the fetches did not end"; }
     HWND Window() { return ui::State().message_window.load(); }
     HMENU Top() { return ui::State().article_menu ? ui::State().article_menu->top_popup() : nullptr; }
     std::vector<std::string> FeedLines(int index) { return MenuLines(GetSubMenu(Top(), index)); }
@@ -163,9 +129,7 @@ protected:
         return n;
     }
 
-    TempDir host;
-    std::string plugin_dir;
-    std::string saved_dir;
+    PluginHost plugin{RecordNotification};
 };
 
 TEST_F(TrayMenuTest, MenusListEveryFeedWithItsArticles) {
@@ -188,7 +152,7 @@ TEST_F(TrayMenuTest, MenusListEveryFeedWithItsArticles) {
     Register({{"ローカル", local},
               {"HTTP", server.Url("/served.xml")},
               {"bare", server.Url("/bare.xml")},
-              {"missing", host.path() + "missing.xml"}});
+              {"missing", plugin.host() + "missing.xml"}});
     Options(1);
     StartPlugin();
     ASSERT_NE(Top(), nullptr);
@@ -371,7 +335,7 @@ TEST_F(TrayMenuTest, TheSettingsFollowUpShowsAndRemovesTheTray) {
     std::string feed = FeedFile("f.xml", Rss("<title>T</title>", Item("a", "http://x/a", Date(kNow - 60))));
     Register({{"f", feed}});
     Options(0);
-    WriteFile(host.path() + "QVL_Data.ini",
+    WriteFile(plugin.host() + "QVL_Data.ini",
               "[TimeZone001]\r\nSName=UTC\r\nName=UTC\r\n[TimeZone002]\r\nSName=TYO\r\nName=Tokyo\r\nHour=9\r\n");
     StartPlugin();
     PluginState& state = Plugin();

@@ -1,5 +1,17 @@
 #include "ui_test_util.h"
 
+#include "test_util.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "fetch/feed_crawler.h"
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+#include "plugin/plugin_info.h"
+#include "plugin/plugin_state.h"
+#include "ui/user_interface.h"
+
 namespace feedlet {
 namespace testing_util {
 
@@ -22,6 +34,20 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
     }
 }
 
+bool PumpUntilFetchesEnd(DWORD timeout_ms) {
+    bool ended = PumpUntil(
+        [] {
+            for (FeedEntry* entry : Plugin().feeds.As<FeedEntry>())
+                if (entry && entry->crawler && entry->crawler->workers.load() != 0) return false;
+            return true;
+        },
+        timeout_ms);
+    // An update handled while its fetch still held the lock is retried
+    // shortly: the menu has caught up once no submenu is left stale.
+    return ended && PumpUntil([] { return !ui::State().article_menu || !ui::State().article_menu->HasStale(); },
+                              timeout_ms);
+}
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
     DWORD start = GetTickCount();
     while (!done()) {
@@ -35,9 +61,7 @@ namespace {
 
 struct Search {
     const wchar_t* window_class;
-    const wchar_t* caption;
-    HWND found;
-    int count;
+    std::vector<HWND> found;
 };
 
 BOOL CALLBACK Visit(HWND window, LPARAM raw) {
@@ -46,30 +70,29 @@ BOOL CALLBACK Visit(HWND window, LPARAM raw) {
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
     wchar_t name[256];
-    if (!GetClassNameW(window, name, 256) || lstrcmpW(name, search->window_class) != 0) return TRUE;
-    if (search->caption) {
-        wchar_t text[512];
-        GetWindowTextW(window, text, 512);
-        if (lstrcmpW(text, search->caption) != 0) return TRUE;
-    }
-    if (!search->found) search->found = window;
-    ++search->count;
+    if (GetClassNameW(window, name, 256) && lstrcmpW(name, search->window_class) == 0) search->found.push_back(window);
     return TRUE;
 }
 
 }  // namespace
 
-HWND FindProcessWindow(const wchar_t* window_class, const wchar_t* caption) {
-    Search search{window_class, caption, nullptr, 0};
+std::vector<HWND> ProcessWindows(const wchar_t* window_class) {
+    Search search{window_class, {}};
     EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-int CountProcessWindows(const wchar_t* window_class) {
-    Search search{window_class, nullptr, nullptr, 0};
-    EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
-    return search.count;
+HWND FindProcessWindow(const wchar_t* window_class, const wchar_t* caption) {
+    for (HWND window : ProcessWindows(window_class)) {
+        if (!caption) return window;
+        wchar_t text[512];
+        GetWindowTextW(window, text, 512);
+        if (lstrcmpW(text, caption) == 0) return window;
+    }
+    return nullptr;
 }
+
+int CountProcessWindows(const wchar_t* window_class) { return static_cast<int>(ProcessWindows(window_class).size()); }
 
 HWND WaitForWindow(const wchar_t* window_class, const wchar_t* caption, DWORD timeout_ms) {
     HWND found = nullptr;
@@ -91,6 +114,11 @@ std::wstring Wide(const std::string& utf8) {
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
     return out;
+}
+
+std::string Cp932(const std::string& utf8) {
+    std::wstring wide = Wide(utf8);
+    return testing_util::Cp932(reinterpret_cast<const char16_t*>(wide.c_str()));
 }
 
 std::string WindowText(HWND window) {
@@ -132,6 +160,154 @@ bool WalkPopup(HWND popup, const std::vector<MenuKey>& keys, DWORD timeout_ms) {
         if (step.menu && !WaitForHighlight(step.menu, step.position, timeout_ms)) return false;
     }
     return true;
+}
+
+void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+void ClickDialogButton(HWND dialog, int id) { Click(GetDlgItem(dialog, id)); }
+
+bool ClickAndWait(HWND button, DWORD timeout_ms) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeout_ms, &result) != 0;
+}
+
+void SetControlText(HWND dialog, int id, const std::string& utf8) {
+    SetWindowTextW(GetDlgItem(dialog, id), Wide(utf8).c_str());
+}
+
+std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+bool WaitUntilGone(HWND window, DWORD timeout_ms) {
+    return WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout_ms);
+}
+
+namespace {
+
+std::string ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return Utf8(name);
+}
+
+// The standard icons a message box shows are the shared system icons.
+std::string IconName(HICON icon) {
+    if (!icon) return "";
+    struct {
+        LPCWSTR id;
+        const char* name;
+    } icons[] = {
+        {MAKEINTRESOURCEW(32515), "warning"},      // IDI_WARNING (IDI_EXCLAMATION)
+        {MAKEINTRESOURCEW(32514), "question"},     // IDI_QUESTION
+        {MAKEINTRESOURCEW(32516), "information"},  // IDI_INFORMATION (IDI_ASTERISK)
+        {MAKEINTRESOURCEW(32513), "error"},        // IDI_ERROR (IDI_HAND)
+    };
+    for (const auto& known : icons)
+        if (LoadIconW(nullptr, known.id) == icon) return known.name;
+    return "other";
+}
+
+BOOL CALLBACK VisitBoxChild(HWND child, LPARAM raw) {
+    auto* view = reinterpret_cast<MessageBoxView*>(raw);
+    std::string kind = ClassOf(child);
+    LONG style = GetWindowLongW(child, GWL_STYLE);
+    if (kind == "Button") {
+        if (IsWindowVisible(child)) view->buttons.push_back(GetDlgCtrlID(child));
+    } else if (kind == "Static") {
+        if ((style & SS_TYPEMASK) == SS_ICON) {
+            if (IsWindowVisible(child))
+                view->icon = IconName(reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)));
+        } else if (view->text.empty()) {
+            view->text = WindowText(child);
+        }
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND FindOwnedDialog(HWND owner) {
+    for (HWND window : ProcessWindows(L"#32770"))
+        if (GetWindow(window, GW_OWNER) == owner) return window;
+    return nullptr;
+}
+
+MessageBoxView ReadMessageBox(HWND box) {
+    MessageBoxView view;
+    view.window = box;
+    view.caption = WindowText(box);
+    EnumChildWindows(box, VisitBoxChild, reinterpret_cast<LPARAM>(&view));
+    std::sort(view.buttons.begin(), view.buttons.end());
+    return view;
+}
+
+MessageBoxView WaitForMessageBox(HWND owner, DWORD timeout_ms) {
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindOwnedDialog(owner)) != nullptr; }, timeout_ms);
+    // A box is shown only once its controls are filled in.
+    return box ? ReadMessageBox(box) : MessageBoxView();
+}
+
+bool Answer(const MessageBoxView& box, int button, DWORD timeout_ms) {
+    if (!box.window) return false;
+    HWND control = GetDlgItem(box.window, button);
+    if (!control) return false;
+    Click(control);
+    return WaitUntilGone(box.window, timeout_ms);
+}
+
+namespace {
+
+std::atomic<DWORD> g_deadline_at{0};
+std::atomic<bool> g_deadline_fired{false};
+
+void CALLBACK DeadlineTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (static_cast<LONG>(GetTickCount() - g_deadline_at.load()) < 0) return;
+    g_deadline_fired = true;
+    CancelProcessDialogs();
+}
+
+}  // namespace
+
+void CancelProcessDialogs() {
+    for (HWND window : ProcessWindows(L"#32770")) PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
+
+ModalDeadline::ModalDeadline(DWORD timeout_ms) {
+    g_deadline_at = GetTickCount() + timeout_ms;
+    g_deadline_fired = false;
+    timer_ = SetTimer(nullptr, 0, 250, DeadlineTick);
+}
+
+ModalDeadline::~ModalDeadline() {
+    if (timer_) KillTimer(nullptr, timer_);
+}
+
+bool ModalDeadline::fired() const { return g_deadline_fired.load(); }
+
+PluginHost::PluginHost(ui::TrayIcon::NotifyFn notify) {
+    plugin_dir_ = host_.path() + "Plugins\\";
+    platform::CreateFolder(plugin_dir_.c_str());
+    platform::CreateFolder((plugin_dir_ + "Feedlet").c_str());
+    saved_dir_ = platform::PluginDirectory();
+    platform::SetPluginDirectory(plugin_dir_.c_str());
+    PluginAttach(GetModuleHandleW(nullptr));
+    SetPluginUi(&ui::UserInterface());
+    ui::TrayIcon::SetNotifyFunction(notify);
+}
+
+PluginHost::~PluginHost() {
+    PluginDetach(false);
+    SetPluginUi(nullptr);
+    ui::TrayIcon::SetNotifyFunction(nullptr);
+    ResetFunctionInfo();
+    platform::SetPluginDirectory(saved_dir_.c_str());
+    PumpPending();
+}
+
+std::string PluginHost::File(const std::string& name, const std::string& bytes) const {
+    std::string path = host_.path() + name;
+    WriteFile(path, bytes);
+    return path;
 }
 
 Watcher::Watcher(std::function<void()> work) : work_(std::move(work)) {

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+#include "ui/tray_icon.h"
+
 namespace feedlet {
 namespace testing_util {
 
@@ -20,12 +23,17 @@ namespace testing_util {
 bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
 // Dispatches whatever is queued now.
 void PumpPending();
+// Dispatches this thread's messages until no crawler of the plugin's feeds
+// is fetching and the tray menu, if any, has caught up with the updates the
+// fetches posted; false on time-out.
+bool PumpUntilFetchesEnd(DWORD timeout_ms);
 // Polls (without pumping: for watcher threads) until done() holds or
 // timeout_ms passed; false on time-out.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
-// A visible top-level window of this process with this class (and caption,
-// when given), or null.
+// Visible top-level windows of this process with this class, in z-order.
+std::vector<HWND> ProcessWindows(const wchar_t* window_class);
+// The first of them with this caption (any, when caption is null), or null.
 HWND FindProcessWindow(const wchar_t* window_class, const wchar_t* caption = nullptr);
 // Waits (polling, for watcher threads) for such a window.
 HWND WaitForWindow(const wchar_t* window_class, const wchar_t* caption, DWORD timeout_ms);
@@ -34,6 +42,8 @@ int CountProcessWindows(const wchar_t* window_class);
 
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
+// UTF-8 text in code page 932 (through test_util's Cp932 of its UTF-16).
+std::string Cp932(const std::string& utf8);
 std::string WindowText(HWND window);
 
 // One line per entry of a menu: "item LABEL", "grayed LABEL", "popup LABEL"
@@ -53,6 +63,83 @@ struct MenuKey {
     int position;
 };
 bool WalkPopup(HWND popup, const std::vector<MenuKey>& keys, DWORD timeout_ms);
+
+// Dialogs and message boxes, for watcher threads. Presses are posted, as
+// the user's click arrives, so the watcher never waits for what the press
+// sets off (a message box's modal loop, a fetch); ClickAndWait sends it and
+// returns once the handler is done (false when it did not finish within
+// timeout_ms, for instance because it opened a message box).
+void Click(HWND button);
+void ClickDialogButton(HWND dialog, int id);
+bool ClickAndWait(HWND button, DWORD timeout_ms);
+// Changes a control's text (as typing would: the control tells its parent).
+void SetControlText(HWND dialog, int id, const std::string& utf8);
+std::string ControlText(HWND dialog, int id);
+// True when window is gone or hidden within timeout_ms.
+bool WaitUntilGone(HWND window, DWORD timeout_ms);
+
+// A message box as its user sees it.
+struct MessageBoxView {
+    HWND window = nullptr;
+    std::string caption;       // UTF-8
+    std::string text;          // UTF-8
+    std::string icon;          // "warning", "question", "information", "error", "" (none) or "other"
+    std::vector<int> buttons;  // the command ids of its buttons, ascending (IDOK, IDYES, IDNO, ...)
+};
+// A visible dialog-class window of this process owned by owner (a message
+// box over a dialog), or null.
+HWND FindOwnedDialog(HWND owner);
+// Waits for one and reads it; window stays null when none came in time.
+MessageBoxView WaitForMessageBox(HWND owner, DWORD timeout_ms);
+MessageBoxView ReadMessageBox(HWND box);
+// Presses the box's button (IDYES, IDNO, IDOK...) and waits for the box to
+// go; false when it stayed.
+bool Answer(const MessageBoxView& box, int button, DWORD timeout_ms);
+
+// Posts Cancel to every visible dialog and message box of this process
+// (under Wine a message box ends on any of its commands).
+void CancelProcessDialogs();
+
+// Bounds a modal loop run on this thread: once timeout_ms have passed, a
+// thread timer (dispatched by any modal loop) cancels every visible dialog
+// and message box of this process, again and again until the loop has
+// returned. fired() says whether it had to.
+class ModalDeadline {
+public:
+    explicit ModalDeadline(DWORD timeout_ms);
+    ~ModalDeadline();
+    ModalDeadline(const ModalDeadline&) = delete;
+    ModalDeadline& operator=(const ModalDeadline&) = delete;
+    bool fired() const;
+
+private:
+    UINT_PTR timer_ = 0;
+};
+
+// The plugin as the host runs it in these tests: a host folder (host(),
+// ending in a separator) holding Plugins\Feedlet\, the plugin attached to
+// this program (whose resources are linked in) with the Windows user
+// interface installed, and the tray icon's shell calls going to notify.
+// Destruction detaches the plugin (running Free when a test did not), takes
+// the user interface out and restores the plugin directory.
+class PluginHost {
+public:
+    explicit PluginHost(ui::TrayIcon::NotifyFn notify);
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+    const std::string& host() const { return host_.path(); }
+    const std::string& plugin_dir() const { return plugin_dir_; }
+    std::string FeedsPath() const { return plugin_dir_ + "Feedlet\\RSS.ini"; }
+    std::string SettingsPath() const { return plugin_dir_ + "Feedlet\\Setting.ini"; }
+    // Writes a file into the host folder; its path.
+    std::string File(const std::string& name, const std::string& bytes) const;
+
+private:
+    TempDir host_;
+    std::string plugin_dir_;
+    std::string saved_dir_;
+};
 
 // Runs a function on its own thread, for acting on windows while this
 // thread is in a modal loop. Join waits (pumping this thread's messages) at

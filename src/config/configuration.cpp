@@ -133,16 +133,8 @@ void ReadFeeds(Configuration& config) {
         if (interval < kMinimumInterval) interval = kMinimumInterval;
         uint8_t flag = static_cast<uint8_t>(platform::IniReadInt(file.c_str(), section, "Flag", 0));
 
-        auto* entry = new (std::nothrow) FeedEntry;
-        auto* crawler = new (std::nothrow) FeedCrawler;
-        if (!entry || !crawler) {
-            delete entry;
-            delete crawler;
-            break;
-        }
-        Configure(crawler, url, interval, flag);
-        CopyName(entry->name, name);
-        entry->crawler = crawler;
+        FeedEntry* entry = NewFeedEntry(name, url, interval, flag);
+        if (!entry) break;
         if (!config.feeds.Append(entry)) {
             ReleaseFeedEntry(entry);
             break;
@@ -307,6 +299,20 @@ void ReleaseConfigItem(void* item, uint32_t kind, uint32_t /*unused*/) {
     }
 }
 
+FeedEntry* NewFeedEntry(const char* name, const char* location, uint32_t interval, uint8_t flags) {
+    auto* entry = new (std::nothrow) FeedEntry;
+    auto* crawler = new (std::nothrow) FeedCrawler;
+    if (!entry || !crawler) {
+        delete entry;
+        delete crawler;
+        return nullptr;
+    }
+    Configure(crawler, location, interval, flags);
+    CopyName(entry->name, name);
+    entry->crawler = crawler;
+    return entry;
+}
+
 std::string HostDataFilePath() {
     // Cut the plugin directory's own trailing separator, then everything after
     // the separator before it.
@@ -333,7 +339,7 @@ void LoadConfiguration(Configuration& config) {
     ReadSettings(config);
 }
 
-int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int apply) {
+int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int apply, CrawlerNotifyFn notify) {
     platform::MutexLock hold(plugin_lock);
     int result = 0;
     // From the last entry to the first, so removing one never shifts an entry
@@ -341,8 +347,20 @@ int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int app
     for (int32_t i = static_cast<int32_t>(config.feeds.Count()) - 1; i >= 0; --i) {
         auto* entry = config.feeds.At<FeedEntry>(i);
         if (!entry) continue;
+        bool removed = apply && entry->edit_mark == kEditDeleted;
+        // Only feeds the dialog added lack a callback, whatever mark a later
+        // change in the same session left on them. Each gets one before any
+        // fetch below starts; the schedule may be fetching it already, and
+        // the worker reads the callback under the crawler's lock.
+        FeedCrawler* crawler = entry->crawler;
+        if (notify && crawler && !crawler->notify && !removed) {
+            Lock(crawler);
+            crawler->notify = notify;
+            Unlock(crawler);
+        }
         switch (entry->edit_mark) {
             case kEditAdded:
+                if (apply) Start(crawler);
                 result = 1;
                 break;
             case kEditModified:

@@ -9,11 +9,10 @@
 
 #include "core/item_list.h"
 #include "core/text_field.h"
+#include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 
 namespace feedlet {
-
-struct FeedCrawler;
 
 struct TimeZoneEntry {
     char short_name[16] = {};  // key used by Setting.ini ("TYO")
@@ -47,6 +46,11 @@ enum ConfigKind : uint32_t { kReleaseFeedEntry = 0, kReleaseDisplaySetting = 1, 
 
 // The release callback of all four configuration lists.
 void ReleaseConfigItem(void* item, uint32_t kind, uint32_t unused);
+
+// A new feed entry named name (cut to its field) with a new crawler
+// configured with location, interval and flags, not started; no mark, no
+// pending copy. Null when memory ran out. Released with ReleaseConfigItem.
+FeedEntry* NewFeedEntry(const char* name, const char* location, uint32_t interval, uint8_t flags);
 
 constexpr int kMaxFeeds = 1000;
 constexpr int kMaxSettings = 1000;
@@ -86,7 +90,13 @@ void LoadConfiguration(Configuration& config);
 
 // Applies (apply != 0) or discards the feed manager's edit marks under
 // plugin_lock; returns 1 when something was applied that needs saving.
-int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int apply);
+// A feed added in the dialog (mark 1) stays registered either way and gets
+// notify (when given) like every feed Init registers, so whatever menu is
+// built from the list later follows its fetches; with apply it is also
+// fetched at once, like a modified feed, instead of staying empty for a
+// whole interval.
+int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int apply,
+                    CrawlerNotifyFn notify = nullptr);
 // Writes RSS.ini, then the dirty display settings.
 void SaveFeeds(Configuration& config);
 void SaveMainSettings(const Configuration& config);

@@ -76,4 +76,5 @@ char* Utf16ToCodePage(unsigned code_page, const char16_t* text) {
     return Utf16ToCp932(text, 2, &length);
 }
 
+
 }  // namespace feedlet

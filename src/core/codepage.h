@@ -23,4 +23,5 @@ char16_t* CodePageToUtf16(unsigned code_page, const char* text);
 // character ('?', see platform::Utf16ToMultiByte).
 char* Utf16ToCodePage(unsigned code_page, const char16_t* text);
 
+
 }  // namespace feedlet

@@ -292,4 +292,15 @@ std::string Utf16ToUtf8(const char16_t* text, size_t length, LoneSurrogates lone
     return out;
 }
 
+size_t Cp932Prefix(const char* text, size_t limit) {
+    if (!text) return 0;
+    size_t i = 0;
+    while (text[i] && i < limit) {
+        size_t width = (IsCp932LeadByte(static_cast<unsigned char>(text[i])) && text[i + 1]) ? 2 : 1;
+        if (i + width > limit) break;
+        i += width;
+    }
+    return i;
+}
+
 }  // namespace feedlet

@@ -27,6 +27,11 @@ constexpr bool IsCp932LeadByte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+// Length of the longest prefix of a NUL-terminated code page 932 text that
+// fits in limit bytes without cutting a double-byte character in two (a lead
+// byte 0x81-0x9F or 0xE0-0xFC and the byte after it stay together).
+size_t Cp932Prefix(const char* text, size_t limit);
+
 // ---------------------------------------------------------------------------
 // JIS X 0208 and Shift_JIS
 

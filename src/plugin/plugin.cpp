@@ -23,19 +23,6 @@ DisplaySetting* SettingFor(int number, int setting) {
     return Plugin().SettingsOf(number)->At<DisplaySetting>(setting - 1);
 }
 
-// Length of the longest prefix of text that fits in limit bytes without
-// cutting a double-byte code page 932 character.
-size_t Cp932Prefix(const char* text, size_t limit) {
-    size_t i = 0;
-    while (text[i] && i < limit) {
-        bool lead = IsCp932LeadByte(static_cast<unsigned char>(text[i]));
-        size_t width = (lead && text[i + 1]) ? 2 : 1;
-        if (i + width > limit) break;
-        i += width;
-    }
-    return i;
-}
-
 // At process exit the system has already ended every other thread, perhaps
 // in the middle of a fetch: a worker count it never lowered would make a
 // crawler's destruction wait forever, and a document swap it left half done

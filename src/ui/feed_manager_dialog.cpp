@@ -1,31 +1,361 @@
 #include "ui/feed_manager_dialog.h"
 
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/codepage.h"
 #include "plugin/plugin_state.h"
+#include "settings/feed_edits.h"
+#include "settings/intervals.h"
 #include "ui/resource.h"
+#include "ui/user_interface.h"
 
 namespace feedlet {
 namespace ui {
 
 namespace {
 
-INT_PTR CALLBACK FeedManagerProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 at the Windows boundary");
+
+// The list's columns: title (UTF-16) and width in pixels.
+struct Column {
+    const wchar_t* title;
+    int width;
+};
+const Column kColumns[] = {
+    {L"名前", 120},
+    {L"更新頻度", 70},
+    {L"URL", 200},
+    {L"ソート", 30},
+};
+
+// The dialog's inputs and state, one per open dialog, reached from the
+// window through GWLP_USERDATA.
+struct FeedManagerDialogData {
+    PluginState* state = nullptr;
+    // The feed selected when the dialog opens (null: none).
+    FeedCrawler* preselect = nullptr;
+    // Set by any notification from the four fields, cleared when they are
+    // loaded from the selected row and when the dialog opens: OK asks before
+    // it leaves typed values behind.
+    bool edited = false;
+};
+
+FeedManagerDialogData* DataOf(HWND dialog) {
+    return reinterpret_cast<FeedManagerDialogData*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+}
+
+// Code page 932 to UTF-16 and back, explicitly, so the dialog reads the same
+// on a system of any locale.
+std::wstring WideFrom932(const char* text) {
+    char16_t* wide = CodePageToUtf16(platform::kCodePageShiftJis, text ? text : "");
+    std::wstring out = wide ? reinterpret_cast<const wchar_t*>(wide) : L"";
+    free(wide);
+    return out;
+}
+
+std::string NarrowTo932(const std::wstring& text) {
+    char* narrow = Utf16ToCodePage(platform::kCodePageShiftJis, reinterpret_cast<const char16_t*>(text.c_str()));
+    std::string out = narrow ? narrow : "";
+    free(narrow);
+    return out;
+}
+
+// The whole text of a field as code page 932; what is kept of it is cut
+// later, on a character boundary.
+std::string FieldText(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    int length = GetWindowTextLengthW(control);
+    if (length <= 0) return std::string();
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return NarrowTo932(text);
+}
+
+int Show(HWND dialog, const DialogMessage& message, UINT type) {
+    return MessageBoxW(dialog, reinterpret_cast<const wchar_t*>(message.text.c_str()),
+                       reinterpret_cast<const wchar_t*>(message.caption), type);
+}
+
+// ---------------------------------------------------------------------------
+// The list and the interval list.
+
+HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_MANAGER_LIST); }
+HWND Intervals(HWND dialog) { return GetDlgItem(dialog, IDC_MANAGER_INTERVAL); }
+
+int SelectedRow(HWND dialog) {
+    return static_cast<int>(SendMessageW(List(dialog), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+// The entry a row stands for, through the index the row keeps.
+FeedEntry* EntryOf(HWND dialog, const FeedManagerDialogData& data, int row) {
+    if (row < 0) return nullptr;
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (!SendMessageW(List(dialog), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+    return EntryOfRow(data.state->feeds, static_cast<intptr_t>(item.lParam));
+}
+
+// The selected row and its entry; null (row -1) without a selection.
+FeedEntry* SelectedEntry(HWND dialog, const FeedManagerDialogData& data, int* row) {
+    *row = SelectedRow(dialog);
+    return EntryOf(dialog, data, *row);
+}
+
+void SetCell(HWND list, int row, int column, const std::wstring& text) {
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+void SetRowCells(HWND list, int row, const FeedEntry& entry) {
+    FeedRowCells cells = FeedRow(entry);
+    SetCell(list, row, 0, WideFrom932(cells.name.c_str()));
+    SetCell(list, row, 1, WideFrom932(cells.interval.c_str()));
+    SetCell(list, row, 2, WideFrom932(cells.url.c_str()));
+    SetCell(list, row, 3, WideFrom932(cells.sort));
+}
+
+// A row at the end for the entry at index in feeds; the row's number.
+int AppendRow(HWND list, const FeedEntry& entry, int32_t index) {
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    item.lParam = static_cast<LPARAM>(index);
+    int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    if (row >= 0) SetRowCells(list, row, entry);
+    return row;
+}
+
+void SelectRow(HWND list, int row) {
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+}
+
+int AddInterval(HWND combo, const char* text, uint32_t seconds) {
+    std::wstring wide = WideFrom932(text);
+    LRESULT at = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    if (at >= 0) SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(at), static_cast<LPARAM>(seconds));
+    return static_cast<int>(at);
+}
+
+// Selects the item with these seconds; a value the list lacks (an interval
+// written into RSS.ini by hand) is appended under its own text first.
+void SelectInterval(HWND combo, uint32_t seconds) {
+    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    int found = -1;
+    for (int i = 0; i < count && found < 0; ++i)
+        if (static_cast<uint32_t>(SendMessageW(combo, CB_GETITEMDATA, static_cast<WPARAM>(i), 0)) == seconds) found = i;
+    if (found < 0) found = AddInterval(combo, IntervalText(seconds).c_str(), seconds);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
+}
+
+uint32_t SelectedInterval(HWND combo) {
+    LRESULT at = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    if (at == CB_ERR) return kDefaultFeedInterval;
+    return static_cast<uint32_t>(SendMessageW(combo, CB_GETITEMDATA, static_cast<WPARAM>(at), 0));
+}
+
+FeedFields ReadFields(HWND dialog) {
+    return ReadFeedFields(FieldText(dialog, IDC_MANAGER_NAME).c_str(), FieldText(dialog, IDC_MANAGER_URL).c_str(),
+                          SelectedInterval(Intervals(dialog)),
+                          IsDlgButtonChecked(dialog, IDC_MANAGER_SORT) == BST_CHECKED);
+}
+
+// The checks of Add and Update; false (after the warning) when one fails.
+bool FieldsPass(HWND dialog, const FeedManagerDialogData& data, const FeedFields& fields, const FeedEntry* updated) {
+    FeedFieldProblem problem = CheckFeedFields(data.state->feeds, fields, updated);
+    if (problem == FeedFieldProblem::kNone) return true;
+    Show(dialog, FeedFieldMessage(problem), MB_OK | MB_ICONWARNING);
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// The dialog's messages.
+
+BOOL OnInitDialog(HWND dialog, FeedManagerDialogData* data) {
+    if (!data) {
+        EndDialog(dialog, IDCANCEL);
+        return TRUE;
+    }
+    SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+    SendDlgItemMessageW(dialog, IDC_MANAGER_NAME, EM_LIMITTEXT, kFeedNameChars, 0);
+    SendDlgItemMessageW(dialog, IDC_MANAGER_URL, EM_LIMITTEXT, kFeedUrlChars, 0);
+
+    HWND list = List(dialog);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    for (int i = 0; i < static_cast<int>(sizeof kColumns / sizeof kColumns[0]); ++i) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = kColumns[i].width;
+        column.pszText = const_cast<wchar_t*>(kColumns[i].title);
+        column.iSubItem = i;
+        SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+    }
+    int preselected = -1;
+    int32_t index = 0;
+    for (const FeedEntry* entry : data->state->feeds.As<FeedEntry>()) {
+        int32_t own = index++;
+        if (!entry || !entry->crawler) continue;
+        int row = AppendRow(list, *entry, own);
+        if (entry->crawler == data->preselect) preselected = row;
+    }
+
+    HWND combo = Intervals(dialog);
+    for (size_t i = 0; i < kIntervalCount; ++i) AddInterval(combo, kIntervalTable[i].text, kIntervalTable[i].seconds);
+    SelectInterval(combo, kDefaultFeedInterval);
+    data->edited = false;
+    // The selection's notification loads the fields.
+    if (preselected >= 0) SelectRow(list, preselected);
+    return TRUE;
+}
+
+void LoadSelectedRow(HWND dialog, FeedManagerDialogData& data) {
+    int row;
+    FeedEntry* entry = SelectedEntry(dialog, data, &row);
+    if (!entry) return;
+    FeedFields fields = FieldsOf(*entry);
+    SetDlgItemTextW(dialog, IDC_MANAGER_NAME, WideFrom932(fields.name.c_str()).c_str());
+    SetDlgItemTextW(dialog, IDC_MANAGER_URL, WideFrom932(fields.url.c_str()).c_str());
+    SelectInterval(Intervals(dialog), fields.interval);
+    CheckDlgButton(dialog, IDC_MANAGER_SORT, fields.sort ? BST_CHECKED : BST_UNCHECKED);
+    // Loading set it through the fields' own notifications.
+    data.edited = false;
+}
+
+// Only a change of the selection loads the fields. The list also reports
+// every change of a row's text, and Add and Update change rows: reloading
+// then would overwrite what was typed with the selected row's values.
+void OnNotify(HWND dialog, FeedManagerDialogData& data, const NMHDR* header) {
+    if (!header || header->idFrom != IDC_MANAGER_LIST || header->code != LVN_ITEMCHANGED) return;
+    const auto* change = reinterpret_cast<const NMLISTVIEW*>(header);
+    if (!(change->uChanged & LVIF_STATE) || !((change->uNewState ^ change->uOldState) & LVIS_SELECTED)) return;
+    LoadSelectedRow(dialog, data);
+}
+
+void OnAdd(HWND dialog, FeedManagerDialogData& data) {
+    FeedFields fields = ReadFields(dialog);
+    if (!FieldsPass(dialog, data, fields, nullptr)) return;
+    PluginState& state = *data.state;
+    int32_t index = AddFeed(state.feeds, state.plugin_lock, fields);
+    if (index < 0) return;
+    AppendRow(List(dialog), *state.feeds.At<FeedEntry>(index), index);
+}
+
+void OnUpdate(HWND dialog, FeedManagerDialogData& data) {
+    int row;
+    FeedEntry* entry = SelectedEntry(dialog, data, &row);
+    if (!entry) return;
+    FeedFields fields = ReadFields(dialog);
+    if (!FieldsPass(dialog, data, fields, entry)) return;
+    if (UpdateFeed(*entry, fields)) SetRowCells(List(dialog), row, *entry);
+}
+
+void OnDelete(HWND dialog, FeedManagerDialogData& data) {
+    int row;
+    FeedEntry* entry = SelectedEntry(dialog, data, &row);
+    if (!entry) return;
+    if (Show(dialog, DeleteQuestion(ShownFeed(*entry).name), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    MarkFeedDeleted(*entry);
+    SendMessageW(List(dialog), LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+}
+
+// The trial fetch runs here, on the dialog's thread: the dialog waits for
+// it, within the fetch's own time-outs and size limit.
+void OnCheck(HWND dialog) {
+    std::string url = ReadFields(dialog).url;
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+    FeedCheck check = CheckFeedLocation(url.c_str());
+    SetCursor(previous);
+    Show(dialog, FeedCheckMessage(check), MB_OK);
+}
+
+void OnOk(HWND dialog, FeedManagerDialogData& data) {
+    if (data.edited && Show(dialog, LeaveQuestion(), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    PluginState& state = *data.state;
+    if (CommitFeedEdits(state, state.plugin_lock, 1, OnFeedUpdated)) {
+        SaveFeeds(state);
+        // Deleted feeds' crawlers are gone: no submenu may refer to them.
+        RebuildArticleMenu();
+    }
+    EndDialog(dialog, IDOK);
+}
+
+void OnCommand(HWND dialog, FeedManagerDialogData& data, int id, int code) {
+    switch (id) {
+        case IDC_MANAGER_NAME:
+        case IDC_MANAGER_URL:
+        case IDC_MANAGER_INTERVAL:
+        case IDC_MANAGER_SORT:
+            data.edited = true;
+            return;
+        case IDOK:
+            OnOk(dialog, data);
+            return;
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return;
+        default:
+            break;
+    }
+    if (code != BN_CLICKED) return;
+    switch (id) {
+        case IDC_MANAGER_ADD:
+            OnAdd(dialog, data);
+            break;
+        case IDC_MANAGER_UPDATE:
+            OnUpdate(dialog, data);
+            break;
+        case IDC_MANAGER_DELETE:
+            OnDelete(dialog, data);
+            break;
+        case IDC_MANAGER_CHECK:
+            OnCheck(dialog);
+            break;
+        default:
+            break;
+    }
+}
+
+// However the dialog ends, no mark and no pending copy outlive it; after OK
+// there is nothing left to discard.
+void OnDestroy(FeedManagerDialogData& data) {
+    CommitFeedEdits(*data.state, data.state->plugin_lock, 0, OnFeedUpdated);
+}
+
+INT_PTR CALLBACK FeedManagerProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     try {
+        if (message == WM_INITDIALOG) return OnInitDialog(dialog, reinterpret_cast<FeedManagerDialogData*>(lparam));
+        // Controls may speak before WM_INITDIALOG has stored the data.
+        FeedManagerDialogData* data = DataOf(dialog);
+        if (!data) return FALSE;
         switch (message) {
-            case WM_INITDIALOG:
-                return TRUE;
+            case WM_NOTIFY:
+                OnNotify(dialog, *data, reinterpret_cast<const NMHDR*>(lparam));
+                return FALSE;
             case WM_COMMAND:
-                if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
+                OnCommand(dialog, *data, LOWORD(wparam), HIWORD(wparam));
                 return TRUE;
             case WM_CLOSE:
-                EndDialog(dialog, 0);
+                EndDialog(dialog, IDCANCEL);
                 return TRUE;
             case WM_DESTROY:
-                CommitFeedEdits(Plugin(), Plugin().plugin_lock, 0);
+                OnDestroy(*data);
                 return TRUE;
             default:
                 return FALSE;
         }
     } catch (...) {
+        // Nothing may leave a dialog procedure; the message counts as unhandled.
         return FALSE;
     }
 }
@@ -33,8 +363,11 @@ INT_PTR CALLBACK FeedManagerProc(HWND dialog, UINT message, WPARAM wparam, LPARA
 }  // namespace
 
 void ShowFeedManagerDialog(HWND parent, FeedCrawler* preselect) {
+    FeedManagerDialogData data;
+    data.state = &Plugin();
+    data.preselect = preselect;
     DialogBoxParamW(static_cast<HINSTANCE>(Plugin().module), MAKEINTRESOURCEW(IDD_FEED_MANAGER), parent,
-                    FeedManagerProc, reinterpret_cast<LPARAM>(preselect));
+                    FeedManagerProc, reinterpret_cast<LPARAM>(&data));
 }
 
 }  // namespace ui

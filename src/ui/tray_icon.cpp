@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/codepage.h"
+
 namespace feedlet {
 namespace ui {
 
@@ -53,12 +55,7 @@ TrayIcon::~TrayIcon() {
 
 void TrayIcon::SetTip(const char* tip) {
     // At most 127 bytes, never half a double-byte character.
-    size_t n = 0;
-    while (tip && tip[n]) {
-        size_t width = (IsCp932LeadByte(static_cast<unsigned char>(tip[n])) && tip[n + 1]) ? 2 : 1;
-        if (n + width > sizeof tip_ - 1) break;
-        n += width;
-    }
+    size_t n = Cp932Prefix(tip, sizeof tip_ - 1);
     if (n) std::memcpy(tip_, tip, n);
     tip_[n] = 0;
 }

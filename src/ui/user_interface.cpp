@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "ui/feed_manager_dialog.h"
 #include "ui/resource.h"
 
 namespace feedlet {
@@ -122,12 +123,21 @@ void UiFeedUpdated(FeedCrawler* crawler) {
         PostMessageW(window, kFeedUpdatedMessage, 0, reinterpret_cast<LPARAM>(crawler));
 }
 
+// ShowSetting 0 opens the plugin settings dialog, the user's way to the feed
+// manager. Until that dialog is in place, ShowSetting 0 opens the feed
+// manager itself, with no feed selected, as the settings dialog's button
+// will.
+int UiShowPluginSettings(void* parent) {
+    ShowFeedManagerDialog(static_cast<HWND>(parent), nullptr);
+    return 0;
+}
+
 const PluginUi kUserInterface = {
     UiInit,
     UiFreeIcon,
     UiFreeWindows,
     UiFeedUpdated,
-    nullptr,
+    UiShowPluginSettings,
     nullptr,
 };
 
