@@ -328,24 +328,25 @@ TEST(DisplaySettingChoicesTest, ADoubleClickInsertsPercentAndTheTokenName) {
 
 TEST(DialogTextTest, TextsAreCutWhereSettingIniCutsThemAndBetweenCharacters) {
     std::u16string ascii = Repeat(u"a", 300);
-    EXPECT_EQ(Cp932Prefix(ascii.c_str(), kNameBytes), std::string(254, 'a'));
+    EXPECT_EQ(Cp932Prefix(ascii.c_str(), kNameBytes), std::string(253, 'a'));
     std::u16string kana = Repeat(u"あ", 200);
-    EXPECT_EQ(Cp932Prefix(kana.c_str(), kNameBytes), Sjis(Repeat(u"あ", 127).c_str()));
-    // A double-byte character that would need bytes 254 and 255 is dropped.
-    std::u16string odd = u"a" + kana;
-    EXPECT_EQ(Cp932Prefix(odd.c_str(), kNameBytes), Sjis((u"a" + Repeat(u"あ", 126)).c_str()));
+    EXPECT_EQ(Cp932Prefix(kana.c_str(), kNameBytes), Sjis(Repeat(u"あ", 126).c_str()));
+    // A double-byte character that would need bytes 253 and 254 is dropped.
+    std::u16string even = u"ab" + kana;
+    EXPECT_EQ(Cp932Prefix(even.c_str(), kNameBytes), Sjis((u"ab" + Repeat(u"あ", 125)).c_str()));
     EXPECT_EQ(Cp932Prefix(u"", kNameBytes), "");
     EXPECT_EQ(Cp932Prefix(nullptr, kNameBytes), "");
 
-    EXPECT_EQ(FitToCp932(u"0123456789abcdefg", kSplitBytes), u"0123456789abcde");
+    EXPECT_EQ(FitToCp932(u"0123456789abcdefg", kSplitBytes), u"0123456789abcd");
     EXPECT_EQ(FitToCp932(u"あいうえおかきくけこ", kSplitBytes), u"あいうえおかき");
     EXPECT_EQ(FitToCp932(u"a/あいうえおかき", kSplitBytes), u"a/あいうえおか");
+    EXPECT_EQ(FitToCp932(u"aあいうえおかき", kSplitBytes), u"aあいうえおか");
     EXPECT_EQ(FitToCp932(u" ／ ", kSplitBytes), u" ／ ");
     EXPECT_EQ(FitToCp932(nullptr, kSplitBytes), u"");
     // A character beyond the basic plane is kept or dropped whole.
-    std::u16string emoji = u"12345678901234\U0001F600";
+    std::u16string emoji = u"1234567890123\U0001F600";
     std::u16string fitted = FitToCp932(emoji.c_str(), kSplitBytes);
-    EXPECT_TRUE(fitted == emoji || fitted == u"12345678901234") << fitted.size();
+    EXPECT_TRUE(fitted == emoji || fitted == u"1234567890123") << fitted.size();
 }
 
 TEST(DialogTextTest, TypedNumbersReadLikeAtoiWithoutOverflow) {
@@ -480,7 +481,9 @@ TEST_F(SettingsDialogsTest, StoredTextsReadBackUnchangedAfterTheNextLoad) {
     } rows[] = {
         {Repeat(u"名", 200), u"0123456789abcdefgh", Repeat(u"%title ", 200)},
         {Repeat(u"n", 300), u"／／／／／／／／／", Repeat(u"記事", 600)},
-        {u"a" + Repeat(u"名", 200), u" ", u"x" + Repeat(u"あ", 600)},
+        {u"a" + Repeat(u"名", 200), u"a／／／／／／／", u"x" + Repeat(u"あ", 600)},
+        {u" " + Repeat(u"名", 200), u" ", u"xy" + Repeat(u"あ", 600)},
+        {u" " + Repeat(u"n", 300), u"0123456789abcd", Repeat(u"n", 1022)},
         {u" padded ", u" \"q\" ", u"\"quoted\""},
     };
     for (const Row& row : rows) {

@@ -11,11 +11,15 @@
 
 namespace feedlet {
 
-// Room for a text in Setting.ini, terminator excluded: the buffers the
-// reading uses (Name 255, Split 16 and Format 1024 bytes) minus one.
-constexpr size_t kNameBytes = 254;
-constexpr size_t kSplitBytes = 15;
-constexpr size_t kFormatBytes = 1023;
+// Room for a text in Setting.ini: the buffers the reading uses (Name 255,
+// Split 16 and Format 1024 bytes) less the terminator and one byte more,
+// because a value written between quotes (Split and Format always are, a
+// name with blanks at its ends too) has its opening quote in the reader's
+// buffer when the value is cut: the Windows profile functions keep only
+// size - 2 bytes of it.
+constexpr size_t kNameBytes = 253;
+constexpr size_t kSplitBytes = 14;
+constexpr size_t kFormatBytes = 1022;
 
 // text (null: empty) in code page 932, at most max_bytes long, cut before
 // the first character that would not fit in full.

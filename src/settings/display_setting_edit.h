@@ -91,9 +91,9 @@ struct DisplaySettingEdit {
 };
 
 // OK: stores the edit into the setting the parameter names, marks it dirty
-// and writes the dirty settings to Setting.ini. The name is kept to 254
-// bytes of code page 932, the separator to 15 and the format to 1023 (what
-// the file reads back), never splitting a character. The target is the
+// and writes the dirty settings to Setting.ini. The name is kept to 253
+// bytes of code page 932, the separator to 14 and the format to 1022 (what
+// the file reads back, dialog_text.h), never splitting a character. The target is the
 // chosen feed, or none when the item data names no registered feed
 // (nothing selected: the setting had no target, or its feed was deleted
 // through Manage). The zone is a listed zone or none. Only an article

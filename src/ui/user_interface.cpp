@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "ui/display_setting_dialog.h"
+#include "ui/plugin_settings_dialog.h"
 #include "ui/resource.h"
 
 namespace feedlet {
@@ -122,13 +124,33 @@ void UiFeedUpdated(FeedCrawler* crawler) {
         PostMessageW(window, kFeedUpdatedMessage, 0, reinterpret_cast<LPARAM>(crawler));
 }
 
+// ShowSetting 0: the plugin settings dialog, then the tray option and the
+// menu's zone as the dialog left them.
+int UiShowPluginSettings(void* parent) {
+    PluginState& state = Plugin();
+    bool was_on = (state.options & 1) != 0;
+    const TimeZoneEntry* previous_zone = state.menu_time_zone;
+    PluginSettingsDialogData data;
+    data.config = &state;
+    int result = ShowPluginSettingsDialog(static_cast<HWND>(parent), &data);
+    return ApplyTrayOption(was_on, previous_zone, result);
+}
+
+// ShowSetting 1 and 2: the display setting dialog for the parameter.
+int UiShowDisplaySetting(void* parent, uint32_t parameter) {
+    DisplaySettingDialogData data;
+    data.config = &Plugin();
+    data.parameter = parameter;
+    return ShowDisplaySettingDialog(static_cast<HWND>(parent), &data);
+}
+
 const PluginUi kUserInterface = {
     UiInit,
     UiFreeIcon,
     UiFreeWindows,
     UiFeedUpdated,
-    nullptr,
-    nullptr,
+    UiShowPluginSettings,
+    UiShowDisplaySetting,
 };
 
 }  // namespace
