@@ -130,7 +130,8 @@ protected:
                  "[Info000]\r\nName=町の見出し\r\nTarget=町だより\r\nFlag=0x2\r\nNum=7\r\nTime=600\r\nSplit=\"|\"\r\n"
                  "Format=\"%title\"\r\n"
                  "[Info001]\r\nName=対象なし\r\nFormat=\"x\"\r\n"
-                 "[Item000]\r\nName=最新\r\nTarget=町だより\r\nFlag=0\r\nFormat=\"%title\"\r\nTimeZone=TYO\r\n"
+                 "[Item000]\r\nName=最新\r\nTarget=町だより\r\nFlag=0\r\nTime=31536000\r\nFormat=\"%title\"\r\n"
+                 "TimeZone=TYO\r\n"
                  "[Item001]\r\nName=三件\r\nTarget=町だより\r\nFlag=1\r\nNum=3\r\nTime=3600\r\nSplit=\" / \"\r\n"
                  "Format=\"%title\"\r\nTimeZone=UTC\r\n"
                  "[Item002]\r\nName=九十分\r\nTarget=町だより\r\nFlag=2\r\nTime=5400\r\nSplit=\",\"\r\n"
@@ -281,6 +282,8 @@ TEST_F(SettingsDialogsUiTest, TheConditionDecidesWhetherCountOrPeriodIsShown) {
         std::string text;
     };
     std::vector<Seen> seen;
+    std::string period;
+    bool dropped_wider = false;
     ModalRun run = Open(2, 1, [&](HWND dialog) {
         auto look = [&] {
             seen.push_back({IsControlShown(dialog, IDC_DISPLAY_AMOUNT_LABEL), IsControlShown(dialog, IDC_DISPLAY_COUNT),
@@ -292,6 +295,12 @@ TEST_F(SettingsDialogsUiTest, TheConditionDecidesWhetherCountOrPeriodIsShown) {
             ChooseComboItem(dialog, IDC_DISPLAY_CONDITION, choice);
             look();
         }
+        // The appended period is wider than the narrow list: its open list
+        // is widened to show it whole.
+        period = ComboItems(dialog, IDC_DISPLAY_PERIOD).back();
+        RECT list{};
+        GetWindowRect(GetDlgItem(dialog, IDC_DISPLAY_PERIOD), &list);
+        dropped_wider = SendDlgItemMessageW(dialog, IDC_DISPLAY_PERIOD, CB_GETDROPPEDWIDTH, 0, 0) > list.right - list.left;
         ClickButton(dialog, IDOK);
     });
     ASSERT_TRUE(run.appeared);
@@ -304,11 +313,13 @@ TEST_F(SettingsDialogsUiTest, TheConditionDecidesWhetherCountOrPeriodIsShown) {
     EXPECT_FALSE(seen[3].label || seen[3].count || seen[3].spin || seen[3].period) << "全ての記事 shows neither";
     EXPECT_FALSE(seen[4].label || seen[4].count || seen[4].spin || seen[4].period);
     EXPECT_TRUE(seen[5].period);
-    // OK took the last choice: the articles of the last 5 minutes.
+    EXPECT_EQ(period, "52週間24時間");
+    EXPECT_TRUE(dropped_wider);
+    // OK took the last choice: the articles of the last year.
     EXPECT_EQ(Setting(2, 1)->flag, 2);
     EXPECT_EQ(Ini("Item000", "Flag"), "2");
-    EXPECT_EQ(Ini("Item000", "Time"), "300");
-    EXPECT_EQ(Text(2, 1), "a1");
+    EXPECT_EQ(Ini("Item000", "Time"), "31536000");
+    EXPECT_EQ(Text(2, 1), "a1a2a3") << "no separator";
 }
 
 TEST_F(SettingsDialogsUiTest, AFeedInformationSettingShowsNoConditionCountPeriodOrSeparator) {

@@ -62,6 +62,28 @@ bool SelectedChoice(HWND dialog, int id, LPARAM* data) {
     return true;
 }
 
+void FitDroppedWidth(HWND dialog, int id) {
+    HWND combo = GetDlgItem(dialog, id);
+    if (!combo) return;
+    HDC dc = GetDC(combo);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(combo, WM_GETFONT, 0, 0)));
+    int widest = 0;
+    LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length <= 0) continue;
+        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(length), &extent);
+        if (extent.cx > widest) widest = extent.cx;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(combo, dc);
+    int wanted = widest + GetSystemMetrics(SM_CXVSCROLL) + 4 * GetSystemMetrics(SM_CXEDGE);
+    if (wanted > SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0)) SendMessageW(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(wanted), 0);
+}
+
 void FillZoneList(HWND dialog, int id, const ItemList& time_zones, const TimeZoneEntry* selected) {
     SendDlgItemMessageW(dialog, id, CB_RESETCONTENT, 0, 0);
     AddChoice(dialog, id, FromCp932(kFollowFeedZoneText), 0);

@@ -33,6 +33,11 @@ int AddChoice(HWND dialog, int id, const std::wstring& text, LPARAM data);
 bool SelectChoiceByData(HWND dialog, int id, LPARAM data);
 bool SelectedChoice(HWND dialog, int id, LPARAM* data);
 
+// Widens a drop-down list's open list (never the control itself) so that its
+// longest item shows whole: a feed name or an appended period can be longer
+// than the narrow list is wide.
+void FitDroppedWidth(HWND dialog, int id);
+
 // The time-zone list both settings dialogs show: "RSSのタイムゾーンに従う"
 // (no zone) first, then every zone of time_zones; selects selected's entry
 // (the first for none).

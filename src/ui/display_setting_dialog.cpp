@@ -52,6 +52,7 @@ void FillTargetList(HWND dialog, const ItemList& feeds, LPARAM selected) {
         if (entry && entry->crawler)
             AddChoice(dialog, IDC_DISPLAY_TARGET, FromCp932(entry->name), reinterpret_cast<LPARAM>(entry->crawler));
     SelectChoiceByData(dialog, IDC_DISPLAY_TARGET, selected);
+    FitDroppedWidth(dialog, IDC_DISPLAY_TARGET);
 }
 
 void FillArticleControls(HWND dialog, const DisplaySetting& setting) {
@@ -64,6 +65,7 @@ void FillArticleControls(HWND dialog, const DisplaySetting& setting) {
     for (const PeriodChoice& choice : periods.choices)
         AddChoice(dialog, IDC_DISPLAY_PERIOD, FromCp932(choice.text.c_str()), choice.seconds);
     SendDlgItemMessageW(dialog, IDC_DISPLAY_PERIOD, CB_SETCURSEL, static_cast<WPARAM>(periods.selected), 0);
+    FitDroppedWidth(dialog, IDC_DISPLAY_PERIOD);
 
     SendDlgItemMessageW(dialog, IDC_DISPLAY_COUNT_SPIN, UDM_SETRANGE32, kMinArticleCount, kMaxArticleCount);
     LimitText(dialog, IDC_DISPLAY_COUNT, kCountCharacters);
