@@ -402,6 +402,15 @@ int ShownLines(HWND window) {
     return state ? static_cast<int>(state->lines.size()) : 0;
 }
 
+std::wstring ShownLine(HWND window, int number, int setting) {
+    ClockWindow* state = StateOf(window);
+    if (!state) return std::wstring();
+    for (const Line& line : state->lines)
+        if (line.number == number && line.setting == setting)
+            return SettingName(*state->plugin, number, setting) + L"\t" + line.text;
+    return std::wstring();
+}
+
 void OpenHostMenu(HWND window) {
     POINT corner{24, 24};
     ClientToScreen(window, &corner);

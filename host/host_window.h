@@ -21,6 +21,9 @@ void RunHostWindow(HWND window);
 // The number of display setting lines the window showed at its last
 // refresh.
 int ShownLines(HWND window);
+// The name and text the window showed for a setting at its last refresh
+// ("name<TAB>text"), empty when it shows no such setting.
+std::wstring ShownLine(HWND window, int number, int setting);
 // Opens the window's right-click menu at its top left corner, as a right
 // click there would (posted: the menu's own loop runs in the message loop).
 void OpenHostMenu(HWND window);

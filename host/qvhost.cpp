@@ -11,6 +11,7 @@
 //   qvhost [--plugin PATH] [--wait SECONDS] shoot WHAT FILE.bmp
 //       Init, wait, open a window as a person would, capture it: WHAT is
 //       menu (the tray menu), window, window-menu (with its right-click
+//       menu), window-edit (a display setting changed through the window's
 //       menu), plugin-settings, or display-setting F S
 #include <windows.h>
 
@@ -167,7 +168,7 @@ int CommandReload(const std::string& path, double wait_seconds, int times) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|window|exit|reload N|\n"
-                 "              shoot menu|window|window-menu|plugin-settings|display-setting F S FILE\n");
+                 "              shoot menu|window|window-menu|window-edit|plugin-settings|display-setting F S FILE\n");
     return 2;
 }
 
@@ -186,6 +187,7 @@ int CommandShoot(const Plugin& plugin, double wait_seconds, int argc, char** arg
     if (what == "menu") return ShootTrayMenu(plugin, wait_seconds, argv[i + 2]);
     if (what == "window") return ShootHostWindow(plugin, wait_seconds, argv[i + 2], false);
     if (what == "window-menu") return ShootHostWindow(plugin, wait_seconds, argv[i + 2], true);
+    if (what == "window-edit") return ShootWindowEdit(plugin, wait_seconds, argv[i + 2]);
     if (what == "plugin-settings") return ShootSettingDialog(plugin, wait_seconds, 0, 0, argv[i + 2]);
     if (what == "display-setting" && i + 4 < argc)
         return ShootSettingDialog(plugin, wait_seconds, Number(argv[i + 2], 0), Number(argv[i + 3], 0), argv[i + 4]);

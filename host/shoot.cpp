@@ -143,6 +143,56 @@ int ShootHostWindow(const Plugin& plugin, double wait_seconds, const std::string
     return captured ? 0 : 1;
 }
 
+int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string& path) {
+    plugin.init();
+    PumpMessages(wait_seconds);
+    HWND window = CreateHostWindow(plugin, 40, 40);
+    if (!window) {
+        std::fprintf(stderr, "qvhost: the window could not be created\n");
+        plugin.free();
+        return 1;
+    }
+    PumpMessages(1.2);
+    std::printf("before\t%s\n", Utf8(ShownLine(window, 2, 1)).c_str());
+    bool edited = false;
+    bool captured = false;
+    {
+        Watcher watcher([&] {
+            HWND popup = WaitForProcessWindow(L"#32768", nullptr, 5000);
+            if (!popup) return;
+            // To the article settings, into their submenu, and choose the
+            // first.
+            PressKeys(popup, {VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT});
+            HWND submenu = nullptr;
+            for (int i = 0; i < 50 && CountProcessWindows(L"#32768") < 2; ++i) Sleep(50);
+            submenu = WaitForProcessWindow(L"#32768", nullptr, 1000);
+            PostMessageW(submenu ? submenu : popup, WM_KEYDOWN, VK_RETURN, 0);
+            HWND dialog = WaitForProcessWindow(L"#32770", W(u"\u8868\u793A\u9805\u76EE\u8A2D\u5B9A"), 5000);
+            if (!dialog) {
+                CloseMenus(popup);
+                return;
+            }
+            SetDlgItemTextW(dialog, 1017, L"edited: %title");  // the format edit
+            PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+            for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
+            edited = !IsWindow(dialog);
+            Sleep(300);  // the window repaints after the dialog
+            RECT area{};
+            GetWindowRect(window, &area);
+            captured = CaptureScreen(area, path);
+        });
+        OpenHostMenu(window);
+        DWORD start = GetTickCount();
+        while (!watcher.Done() && GetTickCount() - start < 15000) PumpMessages(0.05);
+    }
+    std::printf("after\t%s\n", Utf8(ShownLine(window, 2, 1)).c_str());
+    DestroyWindow(window);
+    PumpMessages(0.1);
+    plugin.free();
+    if (!edited) std::fprintf(stderr, "qvhost: the display setting dialog did not open from the menu or close with OK\n");
+    return edited && captured ? 0 : 1;
+}
+
 int ShootSettingDialog(const Plugin& plugin, double wait_seconds, int number, int setting, const std::string& path) {
     plugin.init();
     PumpMessages(wait_seconds);

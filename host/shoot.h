@@ -16,6 +16,11 @@ int ShootTrayMenu(const Plugin& plugin, double wait_seconds, const std::string& 
 // The clock window; with_menu: with its right-click menu open on the
 // article settings. Prints "window<TAB>N lines", the lines it showed.
 int ShootHostWindow(const Plugin& plugin, double wait_seconds, const std::string& path, bool with_menu);
+// A person's round trip in the clock window: its menu opens the first
+// article setting's display setting dialog, the format becomes "edited:
+// %title", OK, and the window's line follows; captured after. Prints the
+// setting's line before and after ("before|after<TAB>name<TAB>text").
+int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string& path);
 // The dialog ShowSetting(number, setting) opens.
 int ShootSettingDialog(const Plugin& plugin, double wait_seconds, int number, int setting, const std::string& path);
 
