@@ -319,7 +319,11 @@ TEST_F(FeedManagerEditTest, CommittingFetchesAndNotifiesAddedFeeds) {
     ASSERT_EQ(AddFeed(config.feeds, plugin_lock, Fields("D", good)), 3);
     // Added, then changed in the same session: marked modified, still new.
     ASSERT_EQ(AddFeed(config.feeds, plugin_lock, Fields("E", host.path() + "missing.xml")), 4);
-    ASSERT_TRUE(UpdateFeed(*Entry(4), Fields("E", good)));
+    // A file of its own: the two fetches run at once, and on Windows a feed
+    // file is opened without sharing.
+    std::string other = host.path() + "other.xml";
+    WriteFile(other, kGoodFeed);
+    ASSERT_TRUE(UpdateFeed(*Entry(4), Fields("E", other)));
     EXPECT_EQ(CommitFeedEdits(config, plugin_lock, 1, CountNotify), 1);
     for (int i : {3, 4}) {
         SCOPED_TRACE(i);

@@ -11,6 +11,7 @@
 #include "plugin/plugin_info.h"
 #include "plugin/plugin_state.h"
 #include "ui/user_interface.h"
+#include <commctrl.h>
 
 namespace feedlet {
 namespace testing_util {
@@ -308,6 +309,89 @@ std::string PluginHost::File(const std::string& name, const std::string& bytes) 
     std::string path = host_.path() + name;
     WriteFile(path, bytes);
     return path;
+}
+
+void TypeText(HWND dialog, int id, const std::string& utf8) {
+    HWND control = GetDlgItem(dialog, id);
+    for (wchar_t unit : Wide(utf8)) SendMessageW(control, WM_CHAR, unit, 1);
+}
+
+bool IsControlShown(HWND dialog, int id) {
+    return (GetWindowLongPtrW(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+std::vector<std::string> ComboItems(HWND dialog, int id) {
+    std::vector<std::string> items;
+    LRESULT count = SendDlgItemMessageW(dialog, id, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = SendDlgItemMessageW(dialog, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+        SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(static_cast<size_t>(length > 0 ? length : 0));
+        items.push_back(Utf8(text));
+    }
+    return items;
+}
+
+int ComboSelection(HWND dialog, int id) {
+    return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+void ChooseComboItem(HWND dialog, int id, int index) {
+    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+std::string ListViewText(HWND list, int row, int column) {
+    wchar_t text[512] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 512;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return Utf8(text);
+}
+
+std::vector<std::string> ListViewColumns(HWND list) {
+    std::vector<std::string> titles;
+    for (int i = 0;; ++i) {
+        wchar_t text[256] = {};
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT;
+        column.pszText = text;
+        column.cchTextMax = 256;
+        if (!SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column))) break;
+        titles.push_back(Utf8(text));
+    }
+    return titles;
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+ModalRun RunModal(const wchar_t* window_class, const wchar_t* caption, const std::function<int()>& show,
+                  const std::function<void(HWND)>& act, DWORD timeout_ms) {
+    ModalRun run;
+    Watcher watcher([&] {
+        HWND window = WaitForWindow(window_class, caption, timeout_ms);
+        if (!window) return;
+        run.appeared = true;
+        act(window);
+        run.closed = WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout_ms);
+        // What act left open (a nested dialog first, then this one) is closed,
+        // so that show returns and the test fails instead of hanging.
+        for (int i = 0; i < 20 && IsWindow(window) && IsWindowVisible(window); ++i) {
+            if (HWND top = FindProcessWindow(L"#32770")) PostMessageW(top, WM_CLOSE, 0, 0);
+            Sleep(100);
+        }
+    });
+    run.result = show();
+    watcher.Join(timeout_ms);
+    return run;
 }
 
 Watcher::Watcher(std::function<void()> work) : work_(std::move(work)) {

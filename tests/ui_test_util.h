@@ -141,6 +141,38 @@ private:
     std::string saved_dir_;
 };
 
+// A dialog's controls, read and driven from a watcher thread while the
+// dialog's own thread sits in its modal loop (messages sent across threads
+// are handled there, between its other messages).
+// Types the text character by character (WM_CHAR), as the keyboard would:
+// an edit's length limit applies.
+void TypeText(HWND dialog, int id, const std::string& utf8);
+bool IsControlShown(HWND dialog, int id);
+// A drop-down list's item texts, its selection (-1: none), and choosing an
+// item as the user does (the selection, then CBN_SELCHANGE to the dialog).
+std::vector<std::string> ComboItems(HWND dialog, int id);
+int ComboSelection(HWND dialog, int id);
+void ChooseComboItem(HWND dialog, int id, int index);
+// A list view's cell text and its column titles.
+std::string ListViewText(HWND list, int row, int column);
+std::vector<std::string> ListViewColumns(HWND list);
+// The window that has the keyboard focus on window's thread.
+HWND FocusOf(HWND window);
+// The owner of a top-level window.
+inline HWND OwnerOf(HWND window) { return GetWindow(window, GW_OWNER); }
+
+// Runs show on this thread while act runs on a watcher thread with the
+// visible window of this class and caption (a modal dialog show opens), once
+// it appears. Whatever act leaves open is closed (WM_CLOSE) so that show
+// always returns; every wait is bounded by timeout_ms.
+struct ModalRun {
+    bool appeared = false;  // the window appeared and act ran
+    bool closed = false;    // it was gone once act had finished, without help
+    int result = 0;         // what show returned
+};
+ModalRun RunModal(const wchar_t* window_class, const wchar_t* caption, const std::function<int()>& show,
+                  const std::function<void(HWND)>& act, DWORD timeout_ms);
+
 // Runs a function on its own thread, for acting on windows while this
 // thread is in a modal loop. Join waits (pumping this thread's messages) at
 // most timeout_ms; false when the function did not finish.

@@ -11,6 +11,9 @@
 #              Free: the process must end promptly.
 #   reload     load, Init, Free and unload right after a burst of fetches,
 #              many times: no plugin thread may outlive the unload.
+#   window     a person's round trip in qvhost's clock window: its right-click
+#              menu opens an article setting's dialog, the format is changed,
+#              OK; the window's line and Setting.ini follow.
 set -euo pipefail
 mode=$1
 qvhost=$2
@@ -125,6 +128,19 @@ reload)
   served=$(wc -l < "$work/served.log")
   [ "$served" -ge 40 ] || fail "only $served fetches were answered: the bursts did not run"
   echo "wine_host reload: 40 cycles, $served fetches answered"
+  ;;
+window)
+  printf '[RSS000]\r\nURL=http://127.0.0.1:%s/fast.xml\r\nRSSName=fast\r\n' "$port" > "$plugins/Feedlet/RSS.ini"
+  printf '[Main]\r\nInfoNum=1\r\nItemNum=2\r\nFlag=0x0\r\n[Item000]\r\nName=latest\r\nTarget=fast\r\nFormat="%%title"\r\n' \
+    > "$plugins/Feedlet/Setting.ini"
+  output=$(timeout 120 "$here/../scripts/wine-run" "$qvhost" --plugin "$plugin_path" --wait 3 shoot window-edit \
+    "Z:${work//\//\\}\\edit.bmp")
+  echo "$output"
+  grep -q $'^before\tlatest\tone$' <<<"$output" || fail "the window did not show the setting's line"
+  grep -q $'^after\tlatest\tedited: one$' <<<"$output" || fail "the window's line did not follow the dialog's OK"
+  grep -q '^Format="edited: %title"' "$plugins/Feedlet/Setting.ini" || fail "Setting.ini did not get the new format"
+  [ -s "$work/edit.bmp" ] || fail "the window was not captured"
+  echo "wine_host window: the dialog opened from the window's menu changed its line"
   ;;
 *)
   fail "unknown mode"

@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "ui/feed_manager_dialog.h"
+#include "ui/display_setting_dialog.h"
+#include "ui/plugin_settings_dialog.h"
 #include "ui/resource.h"
 
 namespace feedlet {
@@ -123,13 +124,24 @@ void UiFeedUpdated(FeedCrawler* crawler) {
         PostMessageW(window, kFeedUpdatedMessage, 0, reinterpret_cast<LPARAM>(crawler));
 }
 
-// ShowSetting 0 opens the plugin settings dialog, the user's way to the feed
-// manager. Until that dialog is in place, ShowSetting 0 opens the feed
-// manager itself, with no feed selected, as the settings dialog's button
-// will.
+// ShowSetting 0: the plugin settings dialog, then the tray option and the
+// menu's zone as the dialog left them.
 int UiShowPluginSettings(void* parent) {
-    ShowFeedManagerDialog(static_cast<HWND>(parent), nullptr);
-    return 0;
+    PluginState& state = Plugin();
+    bool was_on = (state.options & 1) != 0;
+    const TimeZoneEntry* previous_zone = state.menu_time_zone;
+    PluginSettingsDialogData data;
+    data.config = &state;
+    int result = ShowPluginSettingsDialog(static_cast<HWND>(parent), &data);
+    return ApplyTrayOption(was_on, previous_zone, result);
+}
+
+// ShowSetting 1 and 2: the display setting dialog for the parameter.
+int UiShowDisplaySetting(void* parent, uint32_t parameter) {
+    DisplaySettingDialogData data;
+    data.config = &Plugin();
+    data.parameter = parameter;
+    return ShowDisplaySettingDialog(static_cast<HWND>(parent), &data);
 }
 
 const PluginUi kUserInterface = {
@@ -138,7 +150,7 @@ const PluginUi kUserInterface = {
     UiFreeWindows,
     UiFeedUpdated,
     UiShowPluginSettings,
-    nullptr,
+    UiShowDisplaySetting,
 };
 
 }  // namespace
