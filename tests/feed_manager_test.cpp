@@ -24,14 +24,6 @@ using namespace feedlet;
 
 namespace {
 
-// Code page 932 bytes of a UTF-16 text.
-std::string Sjis(const char16_t* text) {
-    char* bytes = Utf16ToCodePage(platform::kCodePageShiftJis, text);
-    std::string out = bytes ? bytes : "";
-    free(bytes);
-    return out;
-}
-
 std::string Repeat(const std::string& piece, size_t times) {
     std::string out;
     for (size_t i = 0; i < times; ++i) out += piece;
@@ -56,7 +48,7 @@ const char kGoodFeed[] =
     "<item><title>one</title></item></channel></rss>";
 
 TEST(FeedFieldsTest, TextsAreCutOnCharacterBoundaries) {
-    const std::string a = Sjis(u"あ");  // two bytes
+    const std::string a = Cp932(u"あ");  // two bytes
     struct Row {
         const char* what;
         std::string name;
@@ -81,7 +73,7 @@ TEST(FeedFieldsTest, TextsAreCutOnCharacterBoundaries) {
         EXPECT_EQ(row.url.compare(0, fields.url.size(), fields.url), 0);
         // What is kept converts back without a broken character.
         char16_t* back = CodePageToUtf16(platform::kCodePageShiftJis, fields.name.c_str());
-        EXPECT_EQ(Sjis(back), fields.name);
+        EXPECT_EQ(Cp932(back), fields.name);
         free(back);
     }
     FeedFields none = ReadFeedFields(nullptr, nullptr, 0, true);
@@ -273,17 +265,17 @@ TEST_F(FeedManagerEditTest, RowsFindTheirEntriesAfterDeletions) {
 TEST_F(FeedManagerEditTest, RowCellsShowWhatTheEntryShows) {
     FeedRowCells a = FeedRow(*Entry(0));
     EXPECT_EQ(a.name, "a");
-    EXPECT_EQ(a.interval, Sjis(u"10分"));
+    EXPECT_EQ(a.interval, Cp932(u"10分"));
     EXPECT_EQ(a.url, host.path() + "missing.xml");
-    EXPECT_EQ(a.sort, Sjis(u"■"));
-    EXPECT_EQ(FeedRow(*Entry(2)).sort, Sjis(u"□"));
+    EXPECT_EQ(a.sort, Cp932(u"■"));
+    EXPECT_EQ(FeedRow(*Entry(2)).sort, Cp932(u"□"));
     // A modified entry shows its pending values.
     ASSERT_TRUE(UpdateFeed(*Entry(2), Fields("C2", good, 86400, true)));
     FeedRowCells c = FeedRow(*Entry(2));
     EXPECT_EQ(c.name, "C2");
-    EXPECT_EQ(c.interval, Sjis(u"24時間"));
+    EXPECT_EQ(c.interval, Cp932(u"24時間"));
     EXPECT_EQ(c.url, good);
-    EXPECT_EQ(c.sort, Sjis(u"■"));
+    EXPECT_EQ(c.sort, Cp932(u"■"));
 
     struct {
         uint32_t seconds;
@@ -293,7 +285,7 @@ TEST_F(FeedManagerEditTest, RowCellsShowWhatTheEntryShows) {
         {86400, u"24時間"}, {90000, u"1日60分"},   {604800, u"7日"}, {1209600, u"2週間"},
         {7777, u"2時間9分"},
     };
-    for (const auto& row : intervals) EXPECT_EQ(IntervalText(row.seconds), Sjis(row.text)) << row.seconds;
+    for (const auto& row : intervals) EXPECT_EQ(IntervalText(row.seconds), Cp932(row.text)) << row.seconds;
 }
 
 TEST_F(FeedManagerEditTest, AddAppendsAnIdleConfiguredEntry) {
@@ -373,7 +365,7 @@ TEST(FeedCheckTest, TrialFetchesAndTheirMessages) {
     TempDir dir;
     std::string rss2 = dir.path() + "rss2.xml";
     WriteFile(rss2, "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><rss version=\"2.0\"><channel><title>" +
-                        Sjis(u"町だより") + "</title></channel></rss>");
+                        Cp932(u"町だより") + "</title></channel></rss>");
     std::string atom = dir.path() + "atom.xml";
     WriteFile(atom, "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>x</title></entry></feed>");
     std::string html = dir.path() + "page.html";
@@ -444,7 +436,7 @@ TEST(FeedCheckTest, HostileFeedsGiveBoundedResults) {
 }
 
 TEST(FeedQuestionTest, QuestionsNameTheFeed) {
-    DialogMessage deletion = DeleteQuestion(Sjis(u"町だより").c_str());
+    DialogMessage deletion = DeleteQuestion(Cp932(u"町だより").c_str());
     EXPECT_EQ(deletion.text, u"\"町だより\"\r\nこの設定を削除しますか？");
     EXPECT_EQ(std::u16string(deletion.caption), u"削除確認");
     DialogMessage leave = LeaveQuestion();

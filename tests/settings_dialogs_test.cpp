@@ -24,20 +24,6 @@ using namespace feedlet;
 
 namespace {
 
-// UTF-16 text as the plugin's code page 932 bytes.
-std::string Sjis(const char16_t* text) {
-    char* narrow = Utf16ToCodePage(platform::kCodePageShiftJis, text);
-    std::string out = narrow ? narrow : "";
-    free(narrow);
-    return out;
-}
-
-std::u16string Repeat(const std::u16string& piece, size_t times) {
-    std::u16string out;
-    for (size_t i = 0; i < times; ++i) out += piece;
-    return out;
-}
-
 class SettingsDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -47,10 +33,10 @@ protected:
         saved_dir = platform::PluginDirectory();
         platform::SetPluginDirectory(plugin_dir.c_str());
         WriteFile(host.path() + "QVL_Data.ini",
-                  "[TimeZone001]\r\nSName=TYO\r\nName=" + Sjis(u"東京") + "\r\nHour=9\r\n"
-                  "[TimeZone002]\r\nSName=IND\r\nName=" + Sjis(u"インド") + "\r\nHour=5\r\nMinute=30\r\nMinus=1\r\n"
+                  "[TimeZone001]\r\nSName=TYO\r\nName=" + Cp932(u"東京") + "\r\nHour=9\r\n"
+                  "[TimeZone002]\r\nSName=IND\r\nName=" + Cp932(u"インド") + "\r\nHour=5\r\nMinute=30\r\nMinus=1\r\n"
                   "[TimeZone003]\r\nSName=NYC\r\nName=NY\r\nHour=5\r\nMinus=1\r\n");
-        WriteFile(FeedListPath(), "[RSS000]\r\nRSSName=A\r\nURL=a.xml\r\n[RSS001]\r\nRSSName=" + Sjis(u"鉄道") +
+        WriteFile(FeedListPath(), "[RSS000]\r\nRSSName=A\r\nURL=a.xml\r\n[RSS001]\r\nRSSName=" + Cp932(u"鉄道") +
                                       "\r\nURL=b.xml\r\n");
     }
     void TearDown() override { platform::SetPluginDirectory(saved_dir.c_str()); }
@@ -96,20 +82,20 @@ TEST(ZoneChoicesTest, EntriesAreWordedFromOffsetNameAndShortName) {
         SCOPED_TRACE(row.offset);
         TimeZoneEntry zone;
         zone.offset = row.offset;
-        zone.name.AssignNarrow(Sjis(row.name).c_str());
+        zone.name.AssignNarrow(Cp932(row.name).c_str());
         std::snprintf(zone.short_name, sizeof zone.short_name, "%s", row.short_name);
-        EXPECT_EQ(ZoneChoiceText(zone), Sjis(row.expected));
+        EXPECT_EQ(ZoneChoiceText(zone), Cp932(row.expected));
     }
-    EXPECT_EQ(std::string(kFollowFeedZoneText), Sjis(u"RSSのタイムゾーンに従う"));
+    EXPECT_EQ(std::string(kFollowFeedZoneText), Cp932(u"RSSのタイムゾーンに従う"));
 }
 
 TEST_F(SettingsDialogsTest, ZonesFromTheHostDataFileAndOnlyListedZonesAreStored) {
     Configuration c;
     LoadConfiguration(c);
     ASSERT_EQ(c.time_zones.Count(), 3u);
-    EXPECT_EQ(ZoneChoiceText(*Zone(c, 0)), Sjis(u"GMT+09:00 : 東京(TYO)"));
-    EXPECT_EQ(ZoneChoiceText(*Zone(c, 1)), Sjis(u"GMT-05:30 : インド(IND)"));
-    EXPECT_EQ(ZoneChoiceText(*Zone(c, 2)), Sjis(u"GMT-05:00 : NY(NYC)"));
+    EXPECT_EQ(ZoneChoiceText(*Zone(c, 0)), Cp932(u"GMT+09:00 : 東京(TYO)"));
+    EXPECT_EQ(ZoneChoiceText(*Zone(c, 1)), Cp932(u"GMT-05:30 : インド(IND)"));
+    EXPECT_EQ(ZoneChoiceText(*Zone(c, 2)), Cp932(u"GMT-05:00 : NY(NYC)"));
 
     TimeZoneEntry foreign;
     EXPECT_EQ(ListedZone(c.time_zones, Zone(c, 1)), Zone(c, 1));
@@ -135,7 +121,7 @@ TEST(PluginSettingsTest, TypedCountsAreKeptWithinTheUpDownRange) {
         {u"\xFF11", 1},  // a full-width digit is no digit for atoi
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(Sjis(row.text)));
+        SCOPED_TRACE(std::string(Cp932(row.text)));
         EXPECT_EQ(TypedSettingCount(row.text), row.count);
     }
     EXPECT_EQ(TypedSettingCount(nullptr), 1);
@@ -245,7 +231,7 @@ TEST(DisplaySettingChoicesTest, ConditionsAndWhatEachShows) {
     const char16_t* texts[] = {u"最新のみ", u"指定記事数のみ", u"指定時間内のみ", u"全ての記事"};
     const uint8_t values[] = {0, 1, 2, 4};
     for (size_t i = 0; i < kConditionChoiceCount; ++i) {
-        EXPECT_EQ(std::string(kConditionChoices[i].text), Sjis(texts[i]));
+        EXPECT_EQ(std::string(kConditionChoices[i].text), Cp932(texts[i]));
         EXPECT_EQ(kConditionChoices[i].value, values[i]);
     }
     struct Row {
@@ -262,8 +248,8 @@ TEST(DisplaySettingChoicesTest, ConditionsAndWhatEachShows) {
         EXPECT_EQ(ConditionChoiceIndex(row.flag), row.index);
         EXPECT_EQ(AmountFieldFor(row.flag & 7), row.shown);
     }
-    EXPECT_EQ(std::string(AmountLabel(AmountField::kCount)), Sjis(u"記事数(&D)"));
-    EXPECT_EQ(std::string(AmountLabel(AmountField::kPeriod)), Sjis(u"期間(&D)"));
+    EXPECT_EQ(std::string(AmountLabel(AmountField::kCount)), Cp932(u"記事数(&D)"));
+    EXPECT_EQ(std::string(AmountLabel(AmountField::kPeriod)), Cp932(u"期間(&D)"));
     EXPECT_EQ(AmountLabel(AmountField::kNone), nullptr);
 }
 
@@ -297,7 +283,7 @@ TEST(DisplaySettingChoicesTest, APeriodMissingFromTheTableIsAppendedAndSelected)
         PeriodList list = PeriodChoices(row.period);
         ASSERT_EQ(list.choices.size(), kIntervalCount + 1);
         EXPECT_EQ(list.selected, static_cast<int>(kIntervalCount));
-        EXPECT_EQ(list.choices.back().text, Sjis(row.text));
+        EXPECT_EQ(list.choices.back().text, Cp932(row.text));
         EXPECT_EQ(list.choices.back().seconds, row.period);
     }
 }
@@ -312,7 +298,7 @@ TEST(DisplaySettingChoicesTest, TypedArticleCountsAreClamped) {
         {u"100", 99}, {u"-1", 99},  {u"-99", 99}, {u"4294967297", 99}, {u"99999999999999999999", 99},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(Sjis(row.text));
+        SCOPED_TRACE(Cp932(row.text));
         EXPECT_EQ(TypedArticleCount(row.text), row.count);
     }
 }
@@ -330,10 +316,10 @@ TEST(DialogTextTest, TextsAreCutWhereSettingIniCutsThemAndBetweenCharacters) {
     std::u16string ascii = Repeat(u"a", 300);
     EXPECT_EQ(Cp932Prefix(ascii.c_str(), kNameBytes), std::string(253, 'a'));
     std::u16string kana = Repeat(u"あ", 200);
-    EXPECT_EQ(Cp932Prefix(kana.c_str(), kNameBytes), Sjis(Repeat(u"あ", 126).c_str()));
+    EXPECT_EQ(Cp932Prefix(kana.c_str(), kNameBytes), Cp932(Repeat(u"あ", 126).c_str()));
     // A double-byte character that would need bytes 253 and 254 is dropped.
     std::u16string even = u"ab" + kana;
-    EXPECT_EQ(Cp932Prefix(even.c_str(), kNameBytes), Sjis((u"ab" + Repeat(u"あ", 125)).c_str()));
+    EXPECT_EQ(Cp932Prefix(even.c_str(), kNameBytes), Cp932((u"ab" + Repeat(u"あ", 125)).c_str()));
     EXPECT_EQ(Cp932Prefix(u"", kNameBytes), "");
     EXPECT_EQ(Cp932Prefix(nullptr, kNameBytes), "");
 
@@ -358,7 +344,7 @@ TEST(DialogTextTest, TypedNumbersReadLikeAtoiWithoutOverflow) {
         {u"", 0},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(Sjis(row.text));
+        SCOPED_TRACE(Cp932(row.text));
         EXPECT_EQ(ReadTypedNumber(row.text), row.value);
     }
     // Far beyond any count: large, of the right sign, and no overflow.
@@ -388,7 +374,7 @@ TEST_F(SettingsDialogsTest, OkStoresTheEditAndWritesItsSection) {
     edit.zone = Zone(c, 2);
     ASSERT_TRUE(StoreDisplaySetting(c, Parameter(2, 2), edit));
 
-    EXPECT_EQ(std::string(setting->name), Sjis(u"新しい名前"));
+    EXPECT_EQ(std::string(setting->name), Cp932(u"新しい名前"));
     EXPECT_EQ(setting->crawler, CrawlerOf(c, 1));
     EXPECT_EQ(setting->flag, 0xAA) << "the condition replaces bits 0-2 only";
     EXPECT_EQ(setting->time, 5400);
@@ -398,8 +384,8 @@ TEST_F(SettingsDialogsTest, OkStoresTheEditAndWritesItsSection) {
     EXPECT_EQ(setting->zone, Zone(c, 2));
     EXPECT_EQ(setting->dirty, 0) << "written and clean again";
 
-    EXPECT_EQ(Ini("Item001", "Name"), Sjis(u"新しい名前"));
-    EXPECT_EQ(Ini("Item001", "Target"), Sjis(u"鉄道"));
+    EXPECT_EQ(Ini("Item001", "Name"), Cp932(u"新しい名前"));
+    EXPECT_EQ(Ini("Item001", "Target"), Cp932(u"鉄道"));
     EXPECT_EQ(Ini("Item001", "Flag"), "170");
     EXPECT_EQ(Ini("Item001", "Num"), "1");
     EXPECT_EQ(Ini("Item001", "Time"), "5400");
@@ -503,7 +489,7 @@ TEST_F(SettingsDialogsTest, StoredTextsReadBackUnchangedAfterTheNextLoad) {
         EXPECT_EQ(std::u16string(loaded->split.Wide() ? loaded->split.Wide() : u""),
                   std::u16string(stored->split.Wide() ? stored->split.Wide() : u""));
         EXPECT_EQ(std::u16string(loaded->format.Wide()), std::u16string(stored->format.Wide()));
-        EXPECT_LE(Sjis(stored->format.Wide()).size(), kFormatBytes);
+        EXPECT_LE(Cp932(stored->format.Wide()).size(), kFormatBytes);
     }
 }
 

@@ -74,6 +74,12 @@ void FetchInProgress::Release() {
     }
 }
 
+std::u16string Repeat(const std::u16string& piece, size_t times) {
+    std::u16string out;
+    for (size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
 std::string Cp932(const char16_t* text) {
     // A failed conversion gives an empty text, which no expectation equals.
     char* bytes = Utf16ToCodePage(platform::kCodePageShiftJis, text);

@@ -67,6 +67,9 @@ constexpr uint32_t kWaitMs = 60000;
 // code holds with text written as UTF-16 literals.
 std::string Cp932(const char16_t* text);
 
+// piece written times times over.
+std::u16string Repeat(const std::u16string& piece, size_t times);
+
 // A UTF-16 text as hexadecimal units ("65E5 FFFD "), for failure messages.
 std::string UnitsOf(const std::u16string& text);
 
@@ -93,4 +96,5 @@ using feedlet::testing_util::kWaitMs;
 using feedlet::testing_util::WaitUntil;
 using feedlet::testing_util::Cp932;
 using feedlet::testing_util::UnitsOf;
+using feedlet::testing_util::Repeat;
 using feedlet::testing_util::FetchLimitsFor;

@@ -18,6 +18,7 @@
 
 #include "feed/xml_internal.h"
 #include "feed/xml_node.h"
+#include "test_util.h"
 #include "xml_check.h"
 
 using namespace feedlet;
@@ -41,13 +42,6 @@ std::u16string Decoded(const std::u16string& text) {
     buffer.push_back(0);
     DecodeText(buffer.data());
     return std::u16string(buffer.data());
-}
-
-std::u16string Repeat(const std::u16string& piece, size_t times) {
-    std::u16string out;
-    out.reserve(piece.size() * times);
-    for (size_t i = 0; i < times; ++i) out += piece;
-    return out;
 }
 
 std::u16string Number(size_t n) {

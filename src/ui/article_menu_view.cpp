@@ -3,6 +3,7 @@
 #include <string>
 
 #include "text/time_utils.h"
+#include "ui/dialog_controls.h"
 
 namespace feedlet {
 namespace ui {
@@ -13,14 +14,7 @@ namespace {
 // the system's ANSI code page.
 std::wstring WideLabel(const TextField& label) {
     if (const char16_t* wide = label.Wide()) return std::wstring(reinterpret_cast<const wchar_t*>(wide));
-    const char* narrow = label.Narrow();
-    if (!narrow || !*narrow) return std::wstring();
-    int n = MultiByteToWideChar(932, 0, narrow, -1, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(932, 0, narrow, -1, &wide[0], n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
+    return FromCp932(label.Narrow());
 }
 
 constexpr UINT kAppend = static_cast<UINT>(-1);

@@ -15,6 +15,17 @@ std::wstring FromCp932(const char* text) {
     return wide;
 }
 
+std::string ToCp932(const std::u16string& text) {
+    if (text.empty()) return std::string();
+    auto wide = reinterpret_cast<const wchar_t*>(text.data());
+    int length = static_cast<int>(text.size());
+    int n = WideCharToMultiByte(932, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string narrow(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(932, 0, wide, length, &narrow[0], n, nullptr, nullptr);
+    return narrow;
+}
+
 std::u16string ControlText(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
     int length = control ? GetWindowTextLengthW(control) : 0;

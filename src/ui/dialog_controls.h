@@ -15,8 +15,9 @@
 namespace feedlet {
 namespace ui {
 
-// Code page 932 text (null: empty) as UTF-16.
+// Code page 932 text (null: empty) as UTF-16, and back.
 std::wstring FromCp932(const char* text);
+std::string ToCp932(const std::u16string& text);
 // A UTF-16 literal (char16_t) as the wchar_t the Win32 API takes.
 inline const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 

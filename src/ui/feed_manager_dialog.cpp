@@ -2,13 +2,12 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
 #include <string>
 
-#include "core/codepage.h"
 #include "plugin/plugin_state.h"
 #include "settings/feed_edits.h"
 #include "settings/intervals.h"
+#include "ui/dialog_controls.h"
 #include "ui/resource.h"
 #include "ui/user_interface.h"
 
@@ -47,33 +46,9 @@ FeedManagerDialogData* DataOf(HWND dialog) {
     return reinterpret_cast<FeedManagerDialogData*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
 }
 
-// Code page 932 to UTF-16 and back, explicitly, so the dialog reads the same
-// on a system of any locale.
-std::wstring WideFrom932(const char* text) {
-    char16_t* wide = CodePageToUtf16(platform::kCodePageShiftJis, text ? text : "");
-    std::wstring out = wide ? reinterpret_cast<const wchar_t*>(wide) : L"";
-    free(wide);
-    return out;
-}
-
-std::string NarrowTo932(const std::wstring& text) {
-    char* narrow = Utf16ToCodePage(platform::kCodePageShiftJis, reinterpret_cast<const char16_t*>(text.c_str()));
-    std::string out = narrow ? narrow : "";
-    free(narrow);
-    return out;
-}
-
 // The whole text of a field as code page 932; what is kept of it is cut
 // later, on a character boundary.
-std::string FieldText(HWND dialog, int id) {
-    HWND control = GetDlgItem(dialog, id);
-    int length = GetWindowTextLengthW(control);
-    if (length <= 0) return std::string();
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return NarrowTo932(text);
-}
+std::string FieldText(HWND dialog, int id) { return ToCp932(ControlText(dialog, id)); }
 
 int Show(HWND dialog, const DialogMessage& message, UINT type) {
     return MessageBoxW(dialog, reinterpret_cast<const wchar_t*>(message.text.c_str()),
@@ -84,7 +59,6 @@ int Show(HWND dialog, const DialogMessage& message, UINT type) {
 // The list and the interval list.
 
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_MANAGER_LIST); }
-HWND Intervals(HWND dialog) { return GetDlgItem(dialog, IDC_MANAGER_INTERVAL); }
 
 int SelectedRow(HWND dialog) {
     return static_cast<int>(SendMessageW(List(dialog), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
@@ -115,10 +89,10 @@ void SetCell(HWND list, int row, int column, const std::wstring& text) {
 
 void SetRowCells(HWND list, int row, const FeedEntry& entry) {
     FeedRowCells cells = FeedRow(entry);
-    SetCell(list, row, 0, WideFrom932(cells.name.c_str()));
-    SetCell(list, row, 1, WideFrom932(cells.interval.c_str()));
-    SetCell(list, row, 2, WideFrom932(cells.url.c_str()));
-    SetCell(list, row, 3, WideFrom932(cells.sort));
+    SetCell(list, row, 0, FromCp932(cells.name.c_str()));
+    SetCell(list, row, 1, FromCp932(cells.interval.c_str()));
+    SetCell(list, row, 2, FromCp932(cells.url.c_str()));
+    SetCell(list, row, 3, FromCp932(cells.sort));
 }
 
 // A row at the end for the entry at index in feeds; the row's number.
@@ -140,33 +114,23 @@ void SelectRow(HWND list, int row) {
     SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
 }
 
-int AddInterval(HWND combo, const char* text, uint32_t seconds) {
-    std::wstring wide = WideFrom932(text);
-    LRESULT at = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-    if (at >= 0) SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(at), static_cast<LPARAM>(seconds));
-    return static_cast<int>(at);
-}
-
 // Selects the item with these seconds; a value the list lacks (an interval
 // written into RSS.ini by hand) is appended under its own text first.
-void SelectInterval(HWND combo, uint32_t seconds) {
-    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    int found = -1;
-    for (int i = 0; i < count && found < 0; ++i)
-        if (static_cast<uint32_t>(SendMessageW(combo, CB_GETITEMDATA, static_cast<WPARAM>(i), 0)) == seconds) found = i;
-    if (found < 0) found = AddInterval(combo, IntervalText(seconds).c_str(), seconds);
-    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
+void SelectInterval(HWND dialog, uint32_t seconds) {
+    if (SelectChoiceByData(dialog, IDC_MANAGER_INTERVAL, static_cast<LPARAM>(seconds))) return;
+    AddChoice(dialog, IDC_MANAGER_INTERVAL, FromCp932(IntervalText(seconds).c_str()), static_cast<LPARAM>(seconds));
+    SelectChoiceByData(dialog, IDC_MANAGER_INTERVAL, static_cast<LPARAM>(seconds));
 }
 
-uint32_t SelectedInterval(HWND combo) {
-    LRESULT at = SendMessageW(combo, CB_GETCURSEL, 0, 0);
-    if (at == CB_ERR) return kDefaultFeedInterval;
-    return static_cast<uint32_t>(SendMessageW(combo, CB_GETITEMDATA, static_cast<WPARAM>(at), 0));
+uint32_t SelectedInterval(HWND dialog) {
+    LPARAM seconds = 0;
+    if (!SelectedChoice(dialog, IDC_MANAGER_INTERVAL, &seconds)) return kDefaultFeedInterval;
+    return static_cast<uint32_t>(seconds);
 }
 
 FeedFields ReadFields(HWND dialog) {
     return ReadFeedFields(FieldText(dialog, IDC_MANAGER_NAME).c_str(), FieldText(dialog, IDC_MANAGER_URL).c_str(),
-                          SelectedInterval(Intervals(dialog)),
+                          SelectedInterval(dialog),
                           IsDlgButtonChecked(dialog, IDC_MANAGER_SORT) == BST_CHECKED);
 }
 
@@ -210,9 +174,10 @@ BOOL OnInitDialog(HWND dialog, FeedManagerDialogData* data) {
         if (entry->crawler == data->preselect) preselected = row;
     }
 
-    HWND combo = Intervals(dialog);
-    for (size_t i = 0; i < kIntervalCount; ++i) AddInterval(combo, kIntervalTable[i].text, kIntervalTable[i].seconds);
-    SelectInterval(combo, kDefaultFeedInterval);
+    for (size_t i = 0; i < kIntervalCount; ++i)
+        AddChoice(dialog, IDC_MANAGER_INTERVAL, FromCp932(kIntervalTable[i].text),
+                  static_cast<LPARAM>(kIntervalTable[i].seconds));
+    SelectInterval(dialog, kDefaultFeedInterval);
     data->edited = false;
     // The selection's notification loads the fields.
     if (preselected >= 0) SelectRow(list, preselected);
@@ -224,9 +189,9 @@ void LoadSelectedRow(HWND dialog, FeedManagerDialogData& data) {
     FeedEntry* entry = SelectedEntry(dialog, data, &row);
     if (!entry) return;
     FeedFields fields = FieldsOf(*entry);
-    SetDlgItemTextW(dialog, IDC_MANAGER_NAME, WideFrom932(fields.name.c_str()).c_str());
-    SetDlgItemTextW(dialog, IDC_MANAGER_URL, WideFrom932(fields.url.c_str()).c_str());
-    SelectInterval(Intervals(dialog), fields.interval);
+    SetDlgItemTextW(dialog, IDC_MANAGER_NAME, FromCp932(fields.name.c_str()).c_str());
+    SetDlgItemTextW(dialog, IDC_MANAGER_URL, FromCp932(fields.url.c_str()).c_str());
+    SelectInterval(dialog, fields.interval);
     CheckDlgButton(dialog, IDC_MANAGER_SORT, fields.sort ? BST_CHECKED : BST_UNCHECKED);
     // Loading set it through the fields' own notifications.
     data.edited = false;
