@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "core/codepage.h"
@@ -21,6 +22,30 @@ constexpr int32_t kDefaultInterval = 1800;
 std::string PluginDirectory() { return platform::PluginDirectory(); }
 
 std::string FeedletFolder() { return PluginDirectory() + "Feedlet"; }
+
+// Reading stops at the first allocation that fails, by throwing
+// std::bad_alloc up to LoadConfiguration, so that no record is kept with a
+// field silently missing or defaulted. The record being read is owned by a
+// unique_ptr until its list holds it.
+template <typename T>
+T* Need(T* allocated) {
+    if (!allocated) throw std::bad_alloc();
+    return allocated;
+}
+
+// The copy of a text into a field, or the reading stops.
+void NeedNarrow(TextField& field, const char* text) {
+    if (!field.AssignNarrow(text) && text && *text) throw std::bad_alloc();
+}
+void NeedWide(TextField& field, const char16_t* text) {
+    if (!field.AssignWide(text) && text && *text) throw std::bad_alloc();
+}
+
+template <typename T>
+void AppendOwned(ItemList& list, std::unique_ptr<T>& item) {
+    if (!list.Append(item.get())) throw std::bad_alloc();
+    item.release();
+}
 
 // Copies text into a fixed field, always terminated.
 template <size_t N>
@@ -90,30 +115,25 @@ void ReadTimeZones(Configuration& config) {
         char short_name[16];
         if (platform::IniReadString(file.c_str(), section, "SName", "", short_name, sizeof short_name) == 0)
             break;
-        auto* zone = new (std::nothrow) TimeZoneEntry;
-        if (!zone) break;
+        std::unique_ptr<TimeZoneEntry> zone(Need(new (std::nothrow) TimeZoneEntry));
         CopyName(zone->short_name, short_name);
         char name[255];
         platform::IniReadString(file.c_str(), section, "Name", "", name, sizeof name);
-        zone->name.AssignNarrow(name);
+        NeedNarrow(zone->name, name);
         // Unsigned arithmetic: hostile values wrap instead of overflowing.
         uint32_t hours = static_cast<uint32_t>(platform::IniReadInt(file.c_str(), section, "Hour", 0));
         uint32_t minutes = static_cast<uint32_t>(platform::IniReadInt(file.c_str(), section, "Minute", 0));
         uint32_t offset = hours * 60u + minutes;
         if (platform::IniReadInt(file.c_str(), section, "Minus", 0) != 0) offset = 0u - offset;
         zone->offset = static_cast<int32_t>(offset);
-        if (!config.time_zones.Append(zone)) {
-            delete zone;
-            break;
-        }
+        AppendOwned(config.time_zones, zone);
     }
     if (config.time_zones.Empty()) {
-        auto* zone = new (std::nothrow) TimeZoneEntry;
-        if (!zone) return;
+        std::unique_ptr<TimeZoneEntry> zone(Need(new (std::nothrow) TimeZoneEntry));
         CopyName(zone->short_name, "TYO");
-        zone->name.AssignNarrow(kDefaultZoneName);
+        NeedNarrow(zone->name, kDefaultZoneName);
         zone->offset = 540;
-        if (!config.time_zones.Append(zone)) delete zone;
+        AppendOwned(config.time_zones, zone);
     }
 }
 
@@ -133,11 +153,10 @@ void ReadFeeds(Configuration& config) {
         if (interval < kMinimumInterval) interval = kMinimumInterval;
         uint8_t flag = static_cast<uint8_t>(platform::IniReadInt(file.c_str(), section, "Flag", 0));
 
-        FeedEntry* entry = NewFeedEntry(name, url, interval, flag);
-        if (!entry) break;
+        FeedEntry* entry = Need(NewFeedEntry(name, url, interval, flag));
         if (!config.feeds.Append(entry)) {
             ReleaseFeedEntry(entry);
-            break;
+            throw std::bad_alloc();
         }
     }
 }
@@ -155,7 +174,22 @@ char16_t* ReadWideText(const char* file, const char* section, const char* key, s
     char text[1024];
     if (size > sizeof text) size = sizeof text;
     if (platform::IniReadString(file, section, key, "", text, size) == 0) return nullptr;
-    return CodePageToUtf16(platform::kCodePageShiftJis, text);
+    char16_t* wide = Need(CodePageToUtf16(platform::kCodePageShiftJis, text));
+    // Every byte of code page 932 text converts to something (bytes that
+    // are no character too): an empty result means the conversion itself
+    // could not run, out of memory.
+    if (!*wide) {
+        free(wide);
+        throw std::bad_alloc();
+    }
+    return wide;
+}
+
+// A wide text of at most size bytes of code page 932 into field; a value
+// missing or empty leaves it empty.
+void ReadWideField(TextField& field, const char* file, const char* section, const char* key, size_t size) {
+    std::unique_ptr<char16_t, decltype(&free)> text(ReadWideText(file, section, key, size), &free);
+    if (text) NeedWide(field, text.get());
 }
 
 void ReadDisplaySettings(Configuration& config, ItemList& list, const char* prefix, int count) {
@@ -163,8 +197,7 @@ void ReadDisplaySettings(Configuration& config, ItemList& list, const char* pref
     for (int i = 0; i < count; ++i) {
         char section[32];
         std::snprintf(section, sizeof section, "%s%03d", prefix, i);
-        auto* setting = new (std::nothrow) DisplaySetting;
-        if (!setting) return;
+        std::unique_ptr<DisplaySetting> setting(Need(new (std::nothrow) DisplaySetting));
 
         char default_name[32];
         std::snprintf(default_name, sizeof default_name, kDefaultSettingName, i + 1);
@@ -186,22 +219,13 @@ void ReadDisplaySettings(Configuration& config, ItemList& list, const char* pref
         setting->num = num;
         setting->time = platform::IniReadInt(file.c_str(), section, "Time", 300);
 
-        if (char16_t* split = ReadWideText(file.c_str(), section, "Split", 16)) {
-            setting->split.AssignWide(split);
-            free(split);
-        }
-        if (char16_t* format = ReadWideText(file.c_str(), section, "Format", 1024)) {
-            setting->format.AssignWide(format);
-            free(format);
-        }
+        ReadWideField(setting->split, file.c_str(), section, "Split", 16);
+        ReadWideField(setting->format, file.c_str(), section, "Format", 1024);
         char zone[16];
         if (platform::IniReadString(file.c_str(), section, "TimeZone", "", zone, sizeof zone) > 0)
             setting->zone = FindTimeZone(config.time_zones, zone);
         setting->dirty = 0;
-        if (!list.Append(setting)) {
-            delete setting;
-            return;
-        }
+        AppendOwned(list, setting);
     }
 }
 
@@ -308,6 +332,14 @@ FeedEntry* NewFeedEntry(const char* name, const char* location, uint32_t interva
         return nullptr;
     }
     Configure(crawler, location, interval, flags);
+    // A crawler without its lock or its location would run unguarded or
+    // fetch nothing: out of memory, the feed is not registered at all.
+    bool whole = crawler->mutex.IsCreated() && (!location || !*location || crawler->url.Narrow());
+    if (!whole) {
+        DestroyAndFree(crawler);
+        delete entry;
+        return nullptr;
+    }
     CopyName(entry->name, name);
     entry->crawler = crawler;
     return entry;
@@ -334,9 +366,13 @@ const ItemList* Configuration::SettingsOf(int number) const {
 }
 
 void LoadConfiguration(Configuration& config) {
-    ReadTimeZones(config);
-    ReadFeeds(config);
-    ReadSettings(config);
+    try {
+        ReadTimeZones(config);
+        ReadFeeds(config);
+        ReadSettings(config);
+    } catch (const std::bad_alloc&) {
+        // What was read whole stays; see Need.
+    }
 }
 
 int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int apply, CrawlerNotifyFn notify) {

@@ -86,6 +86,9 @@ std::string SettingsPath();       // plugin directory + Feedlet\Setting.ini
 
 // Reads the time zones, the feeds (creating and configuring a crawler for
 // each, not started) and Setting.ini into config, which must be empty.
+// When memory runs out the reading stops: the records read whole before stay
+// (every reference into the lists), the one being read and all after it are
+// missing, and no file is touched.
 void LoadConfiguration(Configuration& config);
 
 // Applies (apply != 0) or discards the feed manager's edit marks under

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/encoding.h"
+#include "platform/memory.h"
 
 namespace feedlet {
 
@@ -15,7 +16,7 @@ namespace {
 char16_t* Cp932ToUtf16(const char* bytes, int length) {
     int units = platform::MultiByteToUtf16(kCodePageShiftJis, bytes, length, nullptr, 0);
     if (units < 0) units = 0;
-    auto* result = static_cast<char16_t*>(calloc(static_cast<size_t>(units) + 1, sizeof(char16_t)));
+    auto* result = static_cast<char16_t*>(platform::AllocateZeroed(static_cast<size_t>(units) + 1, sizeof(char16_t)));
     if (!result) return nullptr;
     if (units > 0) platform::MultiByteToUtf16(kCodePageShiftJis, bytes, length, result, units);
     return result;
@@ -27,7 +28,7 @@ char16_t* Cp932ToUtf16(const char* bytes, int length) {
 char* Utf16ToCp932(const char16_t* text, size_t extra, int* length) {
     int bytes = platform::Utf16ToMultiByte(kCodePageShiftJis, text, -1, nullptr, 0);
     if (bytes < 0) bytes = 0;
-    auto* result = static_cast<char*>(calloc(static_cast<size_t>(bytes) + extra, 1));
+    auto* result = static_cast<char*>(platform::AllocateZeroed(static_cast<size_t>(bytes) + extra, 1));
     if (!result) return nullptr;
     if (bytes > 0) platform::Utf16ToMultiByte(kCodePageShiftJis, text, -1, result, bytes);
     *length = bytes;
@@ -40,7 +41,7 @@ char16_t* Iso2022JpToUtf16(const char* text) {
     // the calloc'd result ends in a zero unit all the same.
     size_t length = std::strlen(text) + 1;
     if (length > INT32_MAX) return nullptr;
-    auto* sjis = static_cast<char*>(malloc(length + 1));
+    auto* sjis = static_cast<char*>(platform::Allocate(length + 1));
     if (!sjis) return nullptr;
     size_t converted = Iso2022JpToShiftJis(sjis, text, length);
     char16_t* result = Cp932ToUtf16(sjis, static_cast<int>(converted));
@@ -53,7 +54,7 @@ char* Utf16ToIso2022Jp(const char16_t* text) {
     char* sjis = Utf16ToCp932(text, 0, &length);
     if (!sjis) return nullptr;
     size_t bytes = ShiftJisToIso2022Jp(nullptr, sjis, static_cast<size_t>(length));
-    auto* result = static_cast<char*>(calloc(bytes + 2, 1));
+    auto* result = static_cast<char*>(platform::AllocateZeroed(bytes + 2, 1));
     if (result) ShiftJisToIso2022Jp(result, sjis, static_cast<size_t>(length));
     free(sjis);
     return result;
@@ -64,14 +65,14 @@ char* Utf16ToIso2022Jp(const char16_t* text) {
 char16_t* CodePageToUtf16(unsigned code_page, const char* text) {
     if (!text) return nullptr;
     if (code_page == kCodePageIso2022Jp) return Iso2022JpToUtf16(text);
-    if (code_page != kCodePageShiftJis) return static_cast<char16_t*>(calloc(1, sizeof(char16_t)));
+    if (code_page != kCodePageShiftJis) return static_cast<char16_t*>(platform::AllocateZeroed(1, sizeof(char16_t)));
     return Cp932ToUtf16(text, -1);
 }
 
 char* Utf16ToCodePage(unsigned code_page, const char16_t* text) {
     if (!text) return nullptr;
     if (code_page == kCodePageIso2022Jp) return Utf16ToIso2022Jp(text);
-    if (code_page != kCodePageShiftJis) return static_cast<char*>(calloc(2, 1));
+    if (code_page != kCodePageShiftJis) return static_cast<char*>(platform::AllocateZeroed(2, 1));
     int length = 0;
     return Utf16ToCp932(text, 2, &length);
 }

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/memory.h"
+
 namespace feedlet {
 
 // ---------------------------------------------------------------------------
@@ -262,13 +264,13 @@ char16_t* DecodeUtf8(const char* bytes, size_t* units_out) {
     // One pass into room for the longest possible result (a unit per byte),
     // then the block is cut to what was written: reading the text twice to
     // size it cost more than the shrink does.
-    auto* text = static_cast<char16_t*>(malloc((length + 1) * sizeof(char16_t)));
+    auto* text = static_cast<char16_t*>(platform::Allocate((length + 1) * sizeof(char16_t)));
     if (!text) return nullptr;
     size_t units = DecodeUtf8Into(input, length, text);
     text[units] = 0;
     if (units < length) {
         // A failed shrink leaves the larger block, still valid.
-        if (auto* fitted = static_cast<char16_t*>(realloc(text, (units + 1) * sizeof(char16_t)))) text = fitted;
+        if (auto* fitted = static_cast<char16_t*>(platform::Reallocate(text, (units + 1) * sizeof(char16_t)))) text = fitted;
     }
     if (units_out) *units_out = units;
     return text;

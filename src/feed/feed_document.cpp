@@ -42,18 +42,18 @@ ItemList::TypedView<XmlNode> ChildrenOf(const XmlNode& element) {
     return (element.name && element.children ? *element.children : kNoChildren).As<XmlNode>();
 }
 
-void TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
-    if (!element) return;
+// False when memory ran out.
+bool TakeDate(FeedArticle* record, FeedKind kind, const XmlNode* element) {
+    if (!element) return true;
     // Dates are short: read them from the stack, and only a long one (which
     // is no real date, but must still be read) from the heap.
     char16_t buffer[64];
-    if (element->Serialize(buffer, std::size(buffer)) < std::size(buffer)) {
-        record->SetDate(kind, buffer);
-        return;
-    }
+    if (element->Serialize(buffer, std::size(buffer)) < std::size(buffer)) return record->SetDate(kind, buffer);
     char16_t* text = element->ContentText();
-    record->SetDate(kind, text);
+    if (!text) return false;
+    bool kept = record->SetDate(kind, text);
     delete[] text;
+    return kept;
 }
 
 // Where each kind keeps its dates (indexed by FeedKind).
@@ -165,13 +165,22 @@ PendingRecord PendingTexts(FeedKind kind, const Members& found, bool channel) {
     return record;
 }
 
-void KeepTexts(FeedArticle* record, PendingRecord& pending) {
+// Moves the pending texts into record; false when memory ran out for one
+// of them (a made text that could not be made included). Every pending text
+// is taken over or released either way.
+bool KeepTexts(FeedArticle* record, PendingRecord& pending) {
+    bool whole = true;
     for (int32_t index = kMemberTitle; index <= kMemberCopyright; ++index) {
         PendingText& text = pending.member[index];
-        if (text.made()) record->AdoptText(index, const_cast<char16_t*>(text.text));
-        else if (text.length()) record->AdoptText(index, Utf16Duplicate(text.text, text.length()));
+        if (text.made()) {
+            whole = (text.text && record->AdoptText(index, const_cast<char16_t*>(text.text))) && whole;
+        } else if (text.length()) {
+            char16_t* copy = Utf16Duplicate(text.text, text.length());
+            whole = (copy && record->AdoptText(index, copy)) && whole;
+        }
         text = PendingText();
     }
+    return whole;
 }
 
 FeedKind KindOfDocumentElement(const XmlNode* node) {
@@ -215,35 +224,38 @@ const char16_t* FeedArticle::WideText(int32_t index) const {
     return field ? field->Wide() : nullptr;
 }
 
-void FeedArticle::SetText(int32_t index, const char16_t* text) {
-    if (!text || !*text || !IsTextIndex(index)) return;
-    AdoptText(index, Utf16Duplicate(text, Utf16Length(text)));
+bool FeedArticle::SetText(int32_t index, const char16_t* text) {
+    if (!text || !*text || !IsTextIndex(index)) return true;
+    char16_t* copy = Utf16Duplicate(text, Utf16Length(text));
+    return copy && AdoptText(index, copy);
 }
 
-void FeedArticle::AdoptText(int32_t index, char16_t* text) {
+bool FeedArticle::AdoptText(int32_t index, char16_t* text) {
     if (!text || !*text || !IsTextIndex(index)) {
         delete[] text;
-        return;
+        return true;
     }
     TextField* field = new (std::nothrow) TextField;
     if (!field) {
         delete[] text;
-        return;
+        return false;
     }
     field->text = text;
     field->kind = kTextWide;
     TextField*& slot = this->*kTextMembers[index];
     delete slot;
     slot = field;
+    return true;
 }
 
-void FeedArticle::SetDate(int32_t kind, const char16_t* text) {
-    if (!text || !*text) return;
-    if (kind != kFeedRss1 && kind != kFeedRss2 && kind != kFeedAtom) return;
+bool FeedArticle::SetDate(int32_t kind, const char16_t* text) {
+    if (!text || !*text) return true;
+    if (kind != kFeedRss1 && kind != kFeedRss2 && kind != kFeedAtom) return true;
     FeedTime* parsed = new (std::nothrow) FeedTime(ParseFeedDate(text, kind == kFeedRss2 ? kDateRfc822 : kDateW3c));
-    if (!parsed) return;
+    if (!parsed) return false;
     delete time;
     time = parsed;
+    return true;
 }
 
 void FeedArticle::Clear() {
@@ -324,31 +336,43 @@ bool FillDocument(FeedDocument* document, const XmlNode& root, XmlNode* release)
     PendingRecord* pending = new (std::nothrow) PendingRecord[articles + 1];
     if (!pending) return false;
     document->kind = kind;
+    // Out of memory anywhere below, the document is emptied and the build
+    // fails: a crawler then keeps its last document instead of installing
+    // one with articles or texts missing.
+    bool whole = true;
     Members members = FindMembers(*channel, kChannelDateName[kind], true);
     pending[0] = PendingTexts(kind, members, true);
-    TakeDate(&document->channel, kind, members.date);
+    whole = TakeDate(&document->channel, kind, members.date) && whole;
     uint32_t made = 0;
     for (const XmlNode* child : ChildrenOf(container)) {
+        if (!whole) break;
         if (!IsElementNamed(child, article_name)) continue;
-        // Out of memory, the articles made so far stay.
         FeedArticle* article = new (std::nothrow) FeedArticle;
-        if (!article) break;
+        if (!article) {
+            whole = false;
+            break;
+        }
         members = FindMembers(*child, kArticleDateName[kind], false);
-        TakeDate(article, kind, members.date);
-        if (!AppendArticle(document, article)) break;
+        whole = TakeDate(article, kind, members.date) && whole;
+        if (!AppendArticle(document, article)) {
+            whole = false;
+            break;
+        }
         pending[++made] = PendingTexts(kind, members, false);
     }
 
     void* text = release ? release->DetachText() : nullptr;
     if (text) release->Clear();  // the pieces lie in the text, which stays
-    KeepTexts(&document->channel, pending[0]);
+    whole = KeepTexts(&document->channel, pending[0]) && whole;
     uint32_t kept = 0;
     if (document->articles)
-        for (FeedArticle* article : document->articles->As<FeedArticle>()) KeepTexts(article, pending[++kept]);
+        for (FeedArticle* article : document->articles->As<FeedArticle>())
+            whole = KeepTexts(article, pending[++kept]) && whole;
     delete[] pending;
     std::free(text);
     if (release) release->Clear();
-    return true;
+    if (!whole) document->Clear();
+    return whole;
 }
 
 void SortArticles(FeedDocument* document, bool sort_by_time) {

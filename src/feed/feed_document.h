@@ -68,18 +68,20 @@ struct FeedArticle {
 
     // For index 0..3 replaces the text member with a copy of text; a null or
     // empty text, or any other index, changes nothing.
-    void SetText(int32_t index, const char16_t* text);
+    // False only when memory ran out (nothing changed then either); SetDate
+    // and AdoptText alike.
+    bool SetText(int32_t index, const char16_t* text);
     // Replaces the time with the date in text, read in the form the feed kind
     // uses (W3C for RSS 1.0 and Atom, RFC 822 for RSS 2.0). A null or empty
     // text, or a kind other than those three, changes nothing.
-    void SetDate(int32_t kind, const char16_t* text);
+    bool SetDate(int32_t kind, const char16_t* text);
     // Releases all five members.
     void Clear();
 
     // Takes ownership of text (new[]-allocated UTF-16) as member index 0..3;
     // an empty text is released and changes nothing. Saves the copy SetText
     // makes when the text was produced for this member alone.
-    void AdoptText(int32_t index, char16_t* text);
+    bool AdoptText(int32_t index, char16_t* text);
 };
 
 // The article list's release callback: clears and frees one article; null is
@@ -121,7 +123,8 @@ struct FeedDocument {
 // the top-level nodes) and sorts the articles newest first when sort_by_time
 // is set. The document is cleared first. False when no document element is
 // recognised, an RSS one has no channel, or there are more than
-// kMaxFeedArticles articles; the document is then empty. The tree is only
+// kMaxFeedArticles articles, or when memory runs out on the way (no document
+// is ever kept with articles or texts missing); the document is then empty. The tree is only
 // read.
 bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time);
 // The same, releasing the tree (and the text it keeps) once the document has

@@ -7,6 +7,7 @@
 #include "core/encoding.h"
 #include "core/text_field.h"
 #include "feed/xml_node.h"
+#include "platform/memory.h"
 
 namespace feedlet {
 
@@ -37,7 +38,7 @@ const char16_t* FindUtf16(const char16_t* text, const char16_t* pattern) {
 
 char16_t* DecodeEucJp(const char* bytes) {
     size_t length = std::strlen(bytes);
-    auto* sjis = static_cast<char*>(calloc(length + 1, 1));
+    auto* sjis = static_cast<char*>(platform::AllocateZeroed(length + 1, 1));
     if (!sjis) return nullptr;
     EucJpToShiftJis(sjis, bytes, length);
     char16_t* text = CodePageToUtf16(kCodePageShiftJis, sjis);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -23,8 +24,15 @@ void DownloadBuffer::Adopt(unsigned char* block, uint32_t block_length) {
 bool FetchLocation(DownloadBuffer& buffer, const char* location) {
     // Only the exact lower-case bytes count; there is no other
     // classification of locations.
-    if (location && std::strncmp(location, "http", 4) == 0) return FetchHttp(buffer, location);
-    return ReadLocalFile(buffer, location);
+    try {
+        if (location && std::strncmp(location, "http", 4) == 0) return FetchHttp(buffer, location);
+        return ReadLocalFile(buffer, location);
+    } catch (const std::bad_alloc&) {
+        // The platform's HTTP code keeps its strings in the standard
+        // library's containers: out of memory there is a failed download.
+        buffer.Clear();
+        return false;
+    }
 }
 
 bool ReadLocalFile(DownloadBuffer& buffer, const char* path) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/http.h"
+#include "platform/memory.h"
 
 namespace feedlet {
 namespace platform {
@@ -49,7 +50,7 @@ private:
         // Never reserve more than the largest body allowed needs.
         size_t ceiling = max_bytes_ + padding_;
         if (capacity > ceiling && needed <= ceiling) capacity = ceiling;
-        auto* grown = static_cast<unsigned char*>(realloc(data_, capacity));
+        auto* grown = static_cast<unsigned char*>(platform::Reallocate(data_, capacity));
         if (!grown) return false;
         data_ = grown;
         capacity_ = capacity;

@@ -10,6 +10,9 @@
 //    folder); a null value deletes the key, a null key the whole section;
 //    files use CRLF line ends;
 //  - bytes (code page 932 text) pass through untouched.
+// Out of memory, the system's functions give what they give (the default,
+// as for an unreadable file); ours throw std::bad_alloc, which the
+// configuration reader stops at.
 #pragma once
 
 #include <cstddef>

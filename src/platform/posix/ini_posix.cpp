@@ -4,20 +4,26 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
 
 #include "platform/ini.h"
+#include "platform/platform.h"
 #include "platform/posix/ascii_case.h"
 
 namespace feedlet {
 namespace platform {
 
 namespace {
+
+// Far beyond any configuration file; a larger one reads as unreadable.
+constexpr size_t kMaxFileBytes = size_t{1} << 30;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -32,14 +38,25 @@ bool SameName(const std::string& a, const char* b) {
     return a.size() == std::strlen(b) && EqualIgnoringAsciiCase(a.data(), b, a.size());
 }
 
+// The file's lines, without their line ends. Read through ReadWholeFile, so
+// that running out of memory is told from a file that cannot be read: the
+// first throws std::bad_alloc, the second reads as no file.
 std::vector<std::string> ReadLines(const char* file, bool* exists) {
-    std::ifstream in(file, std::ios::binary);
-    *exists = static_cast<bool>(in);
+    unsigned char* data = nullptr;
+    size_t length = 0;
+    FileStatus status = ReadWholeFile(file, kMaxFileBytes, 0, &data, &length);
+    if (status == FileStatus::kNoMemory) throw std::bad_alloc();
+    *exists = status == FileStatus::kOk;
+    std::unique_ptr<unsigned char, decltype(&free)> owned(data, &free);
     std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+    const char* p = reinterpret_cast<const char*>(data);
+    const char* end = p + length;
+    while (p < end) {
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* stop = newline ? newline : end;
+        const char* line_end = stop > p && stop[-1] == '\r' ? stop - 1 : stop;
+        lines.emplace_back(p, line_end);
+        p = newline ? newline + 1 : end;
     }
     return lines;
 }

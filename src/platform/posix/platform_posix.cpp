@@ -3,6 +3,7 @@
 // with Win32 mutex semantics and std::thread for detached workers. May
 // contain only OS plumbing.
 #include "platform/platform.h"
+#include "platform/memory.h"
 #include "platform/time_format.h"
 
 #include <cerrno>
@@ -35,7 +36,10 @@ constexpr char16_t kUndecodable = 0x30FB;  // what Windows gives for bad 932 byt
 
 class Iconv {
 public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    // A converter is memory too: refused like any allocation, it fails the
+    // conversion.
+    Iconv(const char* to, const char* from)
+        : cd_(AllocationAllowed() ? iconv_open(to, from) : reinterpret_cast<iconv_t>(-1)) {}
     ~Iconv() { if (ok()) iconv_close(cd_); }
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
@@ -431,7 +435,7 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
         close(fd);
         return FileStatus::kTooLarge;
     }
-    auto* block = static_cast<unsigned char*>(calloc(size + padding, 1));
+    auto* block = static_cast<unsigned char*>(platform::AllocateZeroed(size + padding, 1));
     if (!block) {
         close(fd);
         return FileStatus::kNoMemory;

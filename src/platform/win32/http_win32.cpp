@@ -452,10 +452,18 @@ private:
                              FALSE, DUPLICATE_SAME_ACCESS))
             return;
         EnterCriticalSection(&lock_);
-        sockets_.push_back(duplicate);
+        // Nothing may leave with the lock held: out of memory for the list,
+        // this connection goes unwatched.
+        bool kept = false;
+        try {
+            sockets_.push_back(duplicate);
+            kept = true;
+        } catch (...) {
+        }
         // The watchdog may have given up while WinINet was connecting.
-        if (Aborted()) calls_.shut_down(reinterpret_cast<SOCKET>(duplicate), SD_BOTH);
+        if (kept && Aborted()) calls_.shut_down(reinterpret_cast<SOCKET>(duplicate), SD_BOTH);
         LeaveCriticalSection(&lock_);
+        if (!kept) CloseHandle(duplicate);
     }
     // The socket WinINet says it uses (Windows), or 0.
     ULONG_PTR GivenSocket(HINTERNET request) {

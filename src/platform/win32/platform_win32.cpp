@@ -1,6 +1,7 @@
 // Win32 implementation of the platform layer: the APIs the plugin uses on the
 // users' machines. May contain only OS plumbing; wchar_t stops here.
 #include "platform/platform.h"
+#include "platform/memory.h"
 #include "platform/time_format.h"
 
 #include <windows.h>
@@ -264,7 +265,7 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
         return FileStatus::kTooLarge;
     }
     size_t total = static_cast<size_t>(size.QuadPart);
-    auto* block = static_cast<unsigned char*>(calloc(total + padding, 1));
+    auto* block = static_cast<unsigned char*>(platform::AllocateZeroed(total + padding, 1));
     if (!block) {
         CloseHandle(file);
         return FileStatus::kNoMemory;
