@@ -49,5 +49,18 @@ void FillZoneList(HWND dialog, int id, const ItemList& time_zones, const TimeZon
 // then has no owner.
 HWND DialogOwner(HWND parent);
 
+// What a dialog procedure returns for one message, handled by handle().
+// Nothing may leave a dialog procedure: on an exception (out of memory) the
+// dialog closes with `closed`, and what was not stored yet stays as it was.
+template <typename Handle>
+INT_PTR HandleMessageSafely(HWND dialog, INT_PTR closed, Handle handle) noexcept {
+    try {
+        return handle();
+    } catch (...) {
+        EndDialog(dialog, closed);
+        return TRUE;
+    }
+}
+
 }  // namespace ui
 }  // namespace feedlet

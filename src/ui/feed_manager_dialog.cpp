@@ -298,7 +298,7 @@ void OnDestroy(FeedManagerDialogData& data) {
 }
 
 INT_PTR CALLBACK FeedManagerProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    try {
+    return HandleMessageSafely(dialog, IDCANCEL, [&]() -> INT_PTR {
         if (message == WM_INITDIALOG) return OnInitDialog(dialog, reinterpret_cast<FeedManagerDialogData*>(lparam));
         // Controls may speak before WM_INITDIALOG has stored the data.
         FeedManagerDialogData* data = DataOf(dialog);
@@ -319,10 +319,7 @@ INT_PTR CALLBACK FeedManagerProc(HWND dialog, UINT message, WPARAM wparam, LPARA
             default:
                 return FALSE;
         }
-    } catch (...) {
-        // Nothing may leave a dialog procedure; the message counts as unhandled.
-        return FALSE;
-    }
+    });
 }
 
 }  // namespace

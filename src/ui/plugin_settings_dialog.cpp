@@ -72,7 +72,7 @@ INT_PTR OnCommand(HWND dialog, int id, int code) {
 }
 
 INT_PTR CALLBACK PluginSettingsProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    try {
+    return HandleMessageSafely(dialog, 0, [&]() -> INT_PTR {
         switch (message) {
             case WM_INITDIALOG:
                 return OnInitDialog(dialog, reinterpret_cast<PluginSettingsDialogData*>(lparam));
@@ -84,12 +84,7 @@ INT_PTR CALLBACK PluginSettingsProc(HWND dialog, UINT message, WPARAM wparam, LP
             default:
                 return FALSE;
         }
-    } catch (...) {
-        // Nothing may leave a dialog procedure: the dialog closes, and what
-        // was not stored yet stays as it was.
-        EndDialog(dialog, 0);
-        return TRUE;
-    }
+    });
 }
 
 }  // namespace
