@@ -24,6 +24,7 @@
 
 #include "feed/feed_document.h"
 #include "fetch/download.h"
+#include "fetch/feed_builder.h"
 
 #if defined(_WIN32)
 #include <malloc.h>  // _msize
