@@ -51,21 +51,11 @@ BOOL WINAPI RecordNotification(DWORD message, PNOTIFYICONDATAA data) {
     return Shell_NotifyIconA(message, data);
 }
 
-std::string Date(PluginTime when) {
-    CalendarFields f = FieldsFromEpochSeconds(when);
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d %s %04d %02d:%02d:%02d GMT", f.day, months[f.month - 1], f.year, f.hour,
-                  f.minute, f.second);
-    return text;
-}
-
 std::string Rss(const std::string& title, const std::vector<std::pair<std::string, PluginTime>>& items) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?><rss version=\"2.0\"><channel><title>" + title +
                       "</title>";
     for (const auto& item : items)
-        xml += "<item><title>" + item.first + "</title><pubDate>" + Date(item.second) + "</pubDate></item>";
+        xml += "<item><title>" + item.first + "</title><pubDate>" + RssDate(item.second) + "</pubDate></item>";
     return xml + "</channel></rss>";
 }
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/codepage.h"
+#include "core/plugin_time.h"
 #include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 
@@ -72,6 +73,16 @@ void FetchInProgress::Release() {
             return ::testing::AssertionFailure() << "gave up after " << timeout_ms << " ms waiting for " << what;
         platform::SleepMilliseconds(1);
     }
+}
+
+std::string RssDate(int64_t when) {
+    CalendarFields f = FieldsFromEpochSeconds(when);
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d %s %04d %02d:%02d:%02d GMT", f.day, months[f.month - 1], f.year, f.hour,
+                  f.minute, f.second);
+    return text;
 }
 
 std::u16string Repeat(const std::u16string& piece, size_t times) {

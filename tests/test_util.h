@@ -67,6 +67,9 @@ constexpr uint32_t kWaitMs = 60000;
 // code holds with text written as UTF-16 literals.
 std::string Cp932(const char16_t* text);
 
+// when as an RSS 2.0 date ("07 Dec 2026 18:00:00 GMT").
+std::string RssDate(int64_t when);
+
 // piece written times times over.
 std::u16string Repeat(const std::u16string& piece, size_t times);
 

@@ -59,16 +59,6 @@ BOOL WINAPI RecordNotification(DWORD message, PNOTIFYICONDATAA data) {
 
 void RecordOpen(const wchar_t* link) { g_opened.push_back(link); }
 
-std::string Date(PluginTime when) {
-    CalendarFields f = FieldsFromEpochSeconds(when);
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d %s %04d %02d:%02d:%02d GMT", f.day, months[f.month - 1], f.year, f.hour,
-                  f.minute, f.second);
-    return text;
-}
-
 std::string Item(const std::string& title, const std::string& link, const std::string& date) {
     std::string xml = "<item>";
     if (!title.empty()) xml += "<title>" + title + "</title>";
@@ -140,10 +130,10 @@ TEST_F(TrayMenuTest, MenusListEveryFeedWithItsArticles) {
     std::string local = FeedFile(
         "local.xml",
         Rss("<title>町だより</title><link>http://example.com/</link>",
-            Item("朝市", "http://example.com/1", Date(kNow - 3600)) + Item("", "http://example.com/2", Date(kNow)) +
-                Item("リンクなし", "", Date(kNow - 86400)) + Item("翌日", "http://example.com/4", Date(kNow - 86401)) +
-                Item("一年", "http://example.com/5", Date(kNow - 31536000)) +
-                Item("一年と一秒", "http://example.com/6", Date(kNow - 31536001)) +
+            Item("朝市", "http://example.com/1", RssDate(kNow - 3600)) + Item("", "http://example.com/2", RssDate(kNow)) +
+                Item("リンクなし", "", RssDate(kNow - 86400)) + Item("翌日", "http://example.com/4", RssDate(kNow - 86401)) +
+                Item("一年", "http://example.com/5", RssDate(kNow - 31536000)) +
+                Item("一年と一秒", "http://example.com/6", RssDate(kNow - 31536001)) +
                 Item("日付なし", "http://example.com/7", "") + Item(fifty, "http://example.com/8", "") +
                 Item(fiftyone, "http://example.com/9", "")));
     server.Route("/served.xml", TestHttpServer::Body(200, Rss("<description>no title, no link</description>",
@@ -332,7 +322,7 @@ TEST_F(TrayMenuTest, ExplorersRestartAddsTheSameIconAgain) {
 }
 
 TEST_F(TrayMenuTest, TheSettingsFollowUpShowsAndRemovesTheTray) {
-    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", Item("a", "http://x/a", Date(kNow - 60))));
+    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", Item("a", "http://x/a", RssDate(kNow - 60))));
     Register({{"f", feed}});
     Options(0);
     WriteFile(plugin.host() + "QVL_Data.ini",
