@@ -7,7 +7,9 @@
 //   hostile-peak SHAPE BYTES
 //     elements    <a/><a/>...                     empty elements
 //     unclosed    <p><p>...                       unclosed elements
+//     texts       <p>x<p>x...                     unclosed elements and texts
 //     items       <rss><channel><item/>...        empty items
+//     itemtrees   <rss><channel><item><a/>...     items as dense as a document may hold
 //     attributes  <a b b b ...>                   bare attribute names
 //     values      <a b='' b='' ...>               empty attribute values
 //
@@ -117,7 +119,10 @@ struct Shape {
 const Shape kShapes[] = {
     {"elements", "", "<a/>", ""},
     {"unclosed", "", "<p>", ""},
+    {"texts", "", "<p>x", ""},
     {"items", "<rss><channel>", "<item/>", "</channel></rss>"},
+    // 33 units and six entries an item: just within both bounds.
+    {"itemtrees", "<rss><channel>", "<item><a/><a/><a/><a/><a/></item>", "</channel></rss>"},
     {"attributes", "<a", " b", " c/>"},
     {"values", "<a", " b=''", "/>"},
 };

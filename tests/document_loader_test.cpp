@@ -313,12 +313,14 @@ TEST(LoadDocumentTest, TheTreeKeepsTheTextAndTheBytesGo) {
 
 TEST(LoadDocumentTest, ADocumentTooLargeToHoldFails) {
     // As many nodes as a document may hold load; one more fails, leaving
-    // the root empty, so the crawler keeps its last document.
+    // the root empty, so the crawler keeps its last document. (Five units
+    // a node: written more densely, the text would hold too many nodes for
+    // its length before their number does.)
     for (size_t nodes : {kXmlMaxDocumentEntries, kXmlMaxDocumentEntries + 1}) {
         SCOPED_TRACE(nodes);
         std::string bytes = "<?xml version=\"1.0\"?>";
-        bytes.reserve(bytes.size() + 4 * nodes);
-        for (size_t i = 0; i < nodes; ++i) bytes += "<a/>";
+        bytes.reserve(bytes.size() + 5 * nodes);
+        for (size_t i = 0; i < nodes; ++i) bytes += "<a/>\n";
         DownloadBuffer buffer;
         Fill(buffer, bytes);
         XmlNode root;
@@ -330,6 +332,35 @@ TEST(LoadDocumentTest, ADocumentTooLargeToHoldFails) {
             EXPECT_EQ(root.name, nullptr);
             EXPECT_EQ(root.children, nullptr);
         }
+    }
+}
+
+TEST(LoadDocumentTest, ATextDenserInNodesThanAnyFeedFails) {
+    // Beyond a few thousand nodes a document may hold one for every five
+    // units of its text (each costs the tree far more than that), whatever
+    // shape the nodes take; white space between tags makes no node.
+    struct Row {
+        const char* piece;
+        size_t count;
+        bool loads;
+    } rows[] = {
+        {"<a/>", 10000, false},     // four units a node
+        {"<a/>\n", 10000, true},   // five
+        {"<p>", 10000, false},      // never closed: siblings
+        {"<p>x", 6000, false},      // an element and a text
+        {"<a b c d/>", 3000, false},  // an element and three attributes
+        {"<a/>", 4095, true},       // small documents may be denser (with <root>, 4,096 nodes)
+        {"<b>t</b>\n  ", 10000, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.piece) + " x" + std::to_string(row.count));
+        std::string bytes = "<root>";
+        for (size_t i = 0; i < row.count; ++i) bytes += row.piece;
+        DownloadBuffer buffer;
+        Fill(buffer, bytes);
+        XmlNode root;
+        EXPECT_EQ(LoadDocumentFromBuffer(root, buffer), row.loads);
+        EXPECT_EQ(root.name != nullptr, row.loads);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "feed/feed_date.h"
 #include "feed/feed_document.h"
 #include "feed/xml_node.h"
+#include "test_util.h"
 
 using namespace feedlet;
 
@@ -435,17 +436,44 @@ TEST(FeedDocumentTest, ReleasingTheTreeOnTheWayGivesTheSameDocument) {
 }
 
 TEST(FeedDocumentTest, MoreArticlesThanADocumentMayHoldAreNoDocument) {
+    // Items of 32 units: written more densely, the text would hold too many
+    // for its length before their number does.
+    const std::u16string item = u"<item>                   </item>";
+    ASSERT_EQ(item.size(), kUnitsPerFeedArticle);
     for (uint32_t items : {kMaxFeedArticles, kMaxFeedArticles + 1}) {
         SCOPED_TRACE(items);
         std::u16string feed = u"<rss><channel><title>t</title>";
-        feed.reserve(feed.size() + 7 * items + 32);
-        for (uint32_t i = 0; i < items; ++i) feed += u"<item/>";
+        feed.reserve(feed.size() + item.size() * items + 32);
+        for (uint32_t i = 0; i < items; ++i) feed += item;
         feed += u"</channel></rss>";
         FeedDocument document;
         bool built = Extract(&document, feed.c_str());
         EXPECT_EQ(built, items == kMaxFeedArticles);
         EXPECT_EQ(document.ArticleCount(), built ? items : 0u);
         EXPECT_EQ(document.channel.title != nullptr, built);
+    }
+}
+
+TEST(FeedDocumentTest, ATextDenserInArticlesThanAnyFeedIsNoDocument) {
+    // Beyond a few thousand articles a document may hold one for every 32
+    // units of the text its tree was read from.
+    struct Row {
+        const char16_t* item;
+        uint32_t count;
+        bool built;
+    } rows[] = {
+        {u"<item/>", 5000, false},
+        {u"<item/>", kMinFeedArticleLimit, true},
+        {u"<item><title>a</title>   </item>", 5000, true},  // 32 units
+        {u"<item><title>a</title></item>", 5000, false},    // 29
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(std::char_traits<char16_t>::length(row.item)) + " units x" +
+                     std::to_string(row.count));
+        std::u16string feed = u"<rss><channel>" + Repeat(row.item, row.count) + u"</channel></rss>";
+        FeedDocument document;
+        EXPECT_EQ(Extract(&document, feed.c_str()), row.built);
+        EXPECT_EQ(document.ArticleCount(), row.built ? row.count : 0u);
     }
 }
 

@@ -328,9 +328,10 @@ bool FillDocument(FeedDocument* document, const XmlNode& root, XmlNode* release)
     // as direct children of the document element.
     const XmlNode& container = kind == kFeedRss2 ? *channel : *feed_element;
     const char16_t* article_name = kind == kFeedAtom ? u"entry" : u"item";
+    const uint32_t limit = FeedArticleLimit(root.DocumentLength());
     uint32_t articles = 0;
     for (const XmlNode* child : ChildrenOf(container))
-        if (IsElementNamed(child, article_name) && ++articles > kMaxFeedArticles) return false;
+        if (IsElementNamed(child, article_name) && ++articles > limit) return false;
 
     // [0] the channel, then the articles in order.
     PendingRecord* pending = new (std::nothrow) PendingRecord[articles + 1];

@@ -9,6 +9,7 @@
 // mutex of the crawler that owns it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/item_list.h"
@@ -37,12 +38,25 @@ enum FeedMember : int32_t {
 };
 
 // The most articles a document may hold; a feed with more is not built
-// (the crawler keeps its last document). It bounds the memory of a hostile
-// feed within the download limit (32 MiB of "<item/>" would be 4.8 million
-// articles), and no real feed comes near it: an item with no more than a
-// title, a link and a date takes over 128 bytes, so 2^18 of them do not fit
-// in a download.
+// (the crawler keeps its last document). A document holds at most
+// kMaxFeedArticles, and one read from a text of more than
+// kMinFeedArticleLimit * kUnitsPerFeedArticle units at most one for every
+// kUnitsPerFeedArticle units. Each article costs the document its records,
+// several times what "<item/>" takes to write, so without them 32 MiB of it
+// would be 4.8 million articles and a few megabytes fourteen times their
+// size. No real feed comes near either: an item with no more than a title,
+// a link and a date takes over 128 bytes, so 2^18 of them do not fit in a
+// download, and even "<item><title>a</title></item>" is 29 units.
 constexpr uint32_t kMaxFeedArticles = 1u << 18;
+constexpr uint32_t kMinFeedArticleLimit = 4096;
+constexpr uint32_t kUnitsPerFeedArticle = 32;
+// The article limit of a tree read from a text of length units; a tree
+// that knows no text (length 0) has only kMaxFeedArticles.
+constexpr uint32_t FeedArticleLimit(size_t length) {
+    if (length == 0 || length / kUnitsPerFeedArticle >= kMaxFeedArticles) return kMaxFeedArticles;
+    uint32_t limit = static_cast<uint32_t>(length / kUnitsPerFeedArticle);
+    return limit < kMinFeedArticleLimit ? kMinFeedArticleLimit : limit;
+}
 
 // One article, and also the shape of the channel information. Every member is
 // owned and null when absent; a text member never holds an empty text.
@@ -122,10 +136,10 @@ struct FeedDocument {
 // Fills document from a parsed tree (root: the "*" element whose children are
 // the top-level nodes) and sorts the articles newest first when sort_by_time
 // is set. The document is cleared first. False when no document element is
-// recognised, an RSS one has no channel, or there are more than
-// kMaxFeedArticles articles, or when memory runs out on the way (no document
-// is ever kept with articles or texts missing); the document is then empty. The tree is only
-// read.
+// recognised, an RSS one has no channel, or there are more articles than
+// FeedArticleLimit(root.DocumentLength()), or when memory runs out on the
+// way (no document is ever kept with articles or texts missing); the
+// document is then empty. The tree is only read.
 bool ExtractFeedDocument(FeedDocument* document, const XmlNode& root, bool sort_by_time);
 // The same, releasing the tree (and the text it keeps) once the document has
 // its copies, before the sort: what the builders do, so that a build needs

@@ -63,6 +63,7 @@ public:
         text_ = text;
         text_end_ = text + length + 1;
     }
+    size_t TextLength() const { return text_ ? static_cast<size_t>(text_end_ - text_) - 1 : 0; }
     // The length of a terminated piece of the tree (a name, text or value).
     size_t LengthOf(const char16_t* piece) const;
 

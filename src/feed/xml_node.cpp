@@ -166,7 +166,8 @@ XmlDocumentResult XmlNode::ParseDocument(void* block, char16_t* document, size_t
     arena->owner = this;
     if (!document || !length) return XmlDocumentResult::kParsed;
     xml_detail::ContentLimits limits;
-    limits.max_entries = max_entries;
+    const size_t limit = XmlDocumentEntryLimit(length);
+    limits.max_entries = max_entries < limit ? max_entries : limit;
     limits.max_names = kXmlMaxDocumentNames;
     limits.require_index = true;
     arena->SetText(document, length);
@@ -178,6 +179,10 @@ XmlDocumentResult XmlNode::ParseDocument(void* block, char16_t* document, size_t
         return result;
     }
     return XmlDocumentResult::kParsed;
+}
+
+size_t XmlNode::DocumentLength() const {
+    return arena_ && arena_->owner == this ? arena_->TextLength() : 0;
 }
 
 void* XmlNode::DetachText() {

@@ -42,11 +42,24 @@ struct NodeAccess;
 constexpr int32_t kXmlMaxDepth = 256;
 
 // The most nodes and attributes (together) that ParseDocument lets a document
-// have. It bounds the memory of a hostile document within the download limit
-// (32 MiB of "<a/>" would be eight million nodes), and no real feed comes
-// near it: feed elements hold names and texts, so even the generated 16 MiB
-// benchmark feed of 20,000 items has about 300,000.
+// have. A document holds at most kXmlMaxDocumentEntries, and one of more
+// than kXmlMinDocumentEntries at most one for every kXmlUnitsPerEntry units
+// of its text: each costs the tree a record of its own, several times the
+// units it takes to write one as densely as a hostile document can ("<p>"
+// is three, a bare attribute two), so that without the second bound a few
+// megabytes of such text would cost fifteen times their size. No real feed
+// comes near either: feed elements hold names and texts (the generated
+// 16 MiB benchmark feed of 20,000 items has about 300,000 entries, one per
+// 20 units), and even "<a>b</a>" throughout would be one per four.
 constexpr size_t kXmlMaxDocumentEntries = size_t{1} << 21;
+constexpr size_t kXmlMinDocumentEntries = 4096;
+constexpr size_t kXmlUnitsPerEntry = 5;
+// The entry limit of a document of length units.
+constexpr size_t XmlDocumentEntryLimit(size_t length) {
+    size_t limit = length / kXmlUnitsPerEntry;
+    if (limit < kXmlMinDocumentEntries) limit = kXmlMinDocumentEntries;
+    return limit < kXmlMaxDocumentEntries ? limit : kXmlMaxDocumentEntries;
+}
 // The most distinct tag names ParseDocument indexes. A feed uses a few
 // dozen; only text made to look like a forest of tags has more.
 constexpr size_t kXmlMaxDocumentNames = size_t{1} << 16;
@@ -54,7 +67,7 @@ constexpr size_t kXmlMaxDocumentNames = size_t{1} << 16;
 // How ParseDocument ended.
 enum class XmlDocumentResult : uint8_t {
     kParsed,    // the tree is what the text yields (malformed parts cut as Parse cuts them)
-    kTooLarge,  // beyond kXmlMaxDocumentEntries or kXmlMaxDocumentNames: the root is left empty
+    kTooLarge,  // beyond its entry limit or kXmlMaxDocumentNames: the root is left empty
     kNoMemory,  // the root is left empty
 };
 
@@ -110,11 +123,16 @@ public:
     // would make them. text lies in block, from malloc, and text[length] is
     // 0; the tree takes the block over in every case (freed with the tree,
     // or at once when it fails) and changes the text in place. A null text
-    // leaves a bare "*". Beyond max_entries nodes and attributes, or
-    // kXmlMaxDocumentNames tag names, and when memory runs out anywhere,
-    // the node is left empty: a partial tree is no document.
+    // leaves a bare "*". Beyond XmlDocumentEntryLimit(length) nodes and
+    // attributes (or max_entries, when fewer), or kXmlMaxDocumentNames tag
+    // names, and when memory runs out anywhere, the node is left empty: a
+    // partial tree is no document.
     XmlDocumentResult ParseDocument(void* block, char16_t* text, size_t length,
                                     size_t max_entries = kXmlMaxDocumentEntries);
+
+    // For a root, the length of the text its tree was read from (what
+    // ParseDocument or Parse was given as content); 0 for any other node.
+    size_t DocumentLength() const;
 
     // Hands back the document text that ParseDocument took over (a block to
     // be freed with free), so that it can outlive the tree: the tree's names
