@@ -212,6 +212,30 @@ char16_t ThreeByteCharacter(const unsigned char* p) {
     return static_cast<char16_t>(value);
 }
 
+uint64_t LoadLittleEndian(const unsigned char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return LoadBlock(p);
+#else
+    uint64_t block = 0;
+    for (int i = 7; i >= 0; --i) block = block << 8 | p[i];
+    return block;
+#endif
+}
+
+// The six bytes at p (eight readable) form two well-formed sequences of
+// three: both code points into pair, or false.
+bool TwoThreeByteCharacters(const unsigned char* p, char16_t* pair) {
+    const uint64_t block = LoadLittleEndian(p);
+    if ((block & 0x0000C0C0F0C0C0F0u) != 0x00008080E08080E0u) return false;
+    unsigned first = static_cast<unsigned>((block & 0x0F) << 12 | (block >> 8 & 0x3F) << 6 | (block >> 16 & 0x3F));
+    unsigned second =
+        static_cast<unsigned>((block >> 24 & 0x0F) << 12 | (block >> 32 & 0x3F) << 6 | (block >> 40 & 0x3F));
+    if (first < 0x800 || IsSurrogate(first) || second < 0x800 || IsSurrogate(second)) return false;
+    pair[0] = static_cast<char16_t>(first);
+    pair[1] = static_cast<char16_t>(second);
+    return true;
+}
+
 // Decodes the length bytes at bytes (followed by a zero byte) into out, which
 // has room for length units: no sequence yields more units than it has
 // bytes. Returns the number of units written.
@@ -242,6 +266,11 @@ size_t DecodeUtf8Into(const unsigned char* bytes, size_t length, char16_t* out) 
                 do {
                     *out++ = c;
                     p += 3;
+                    // Two at a time while both are well formed.
+                    while (end - p >= 8 && TwoThreeByteCharacters(p, out)) {
+                        out += 2;
+                        p += 6;
+                    }
                 } while (end - p >= 3 && (c = ThreeByteCharacter(p)) != 0);
                 continue;
             }
