@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/encoding.h"
-#include "feed/xml_node.h"
+#include "feed/xml_internal.h"
 
 namespace feedlet {
 
@@ -14,7 +14,7 @@ namespace {
 // White space as the C run-time's iswspace sees it on Windows, where token
 // splitting and number reading come from (so a full-width space separates
 // RFC 822 fields too); the XML reader uses the same notion.
-bool IsSpace(char16_t c) { return IsXmlSpace(c); }
+bool IsSpace(char16_t c) { return xml_detail::IsSpaceUnit(c); }  // IsXmlSpace, inline
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // The leading number of a text the way _wtoi reads it: white space, an
