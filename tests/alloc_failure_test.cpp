@@ -191,11 +191,7 @@ TEST(CrawlerAllocation, AFetchThatRunsOutOfMemoryKeepsTheLastDocument) {
 class ConfigurationAllocation : public ::testing::Test {
 protected:
     void SetUp() override {
-        plugins_ = host_.path() + "Plugins" + platform::kPathSeparator;
-        ASSERT_TRUE(platform::CreateFolder(plugins_.c_str()));
-        ASSERT_TRUE(platform::CreateFolder((plugins_ + "Feedlet").c_str()));
-        saved_ = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugins_.c_str());
+        ASSERT_TRUE(host_.ok());
         WriteFile(HostDataFilePath(),
                   "[TimeZone001]\r\nSName=TYO\r\nName=" + Cp932(u"東京") +
                       "\r\nHour=9\r\n[TimeZone002]\r\nSName=NYC\r\nName=" + Cp932(u"ニューヨーク") +
@@ -209,15 +205,11 @@ protected:
                                   "[Info001]\r\nTarget=missing\r\nNum=7\r\n"
                                   "[Item000]\r\nTarget=" + Cp932(u"日本語の表") + "\r\nTimeZone=NYC\r\n");
     }
-    void TearDown() override { platform::SetPluginDirectory(saved_.c_str()); }
-
     std::string Files() const {
         return ReadFile(HostDataFilePath()) + "|" + ReadFile(FeedListPath()) + "|" + ReadFile(SettingsPath());
     }
 
-    TempDir host_;
-    std::string plugins_;
-    std::string saved_;
+    HostFolder host_;
 };
 
 std::string Narrow(const TextField& field) { return field.Narrow() ? field.Narrow() : ""; }

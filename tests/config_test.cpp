@@ -22,13 +22,7 @@ const std::string kSetting002 = Cp932(u"設定002");
 // A host folder with the plugin folder inside it, as the host lays it out.
 class ConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        plugin_dir = host.path() + "Plugins" + platform::kPathSeparator;
-        ASSERT_TRUE(platform::CreateFolder(plugin_dir.c_str()));
-        saved_dir = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugin_dir.c_str());
-    }
-    void TearDown() override { platform::SetPluginDirectory(saved_dir.c_str()); }
+    void SetUp() override { ASSERT_TRUE(host.ok()); }
 
     void MakeFeedletFolder() { platform::CreateFolder((plugin_dir + "Feedlet").c_str()); }
     void WriteHostData(const std::string& text) { WriteFile(host.path() + "QVL_Data.ini", text); }
@@ -47,9 +41,8 @@ protected:
     }
     const FeedEntry* Feed(const Configuration& c, int i) { return c.feeds.At<FeedEntry>(i); }
 
-    TempDir host;
-    std::string plugin_dir;
-    std::string saved_dir;
+    HostFolder host{false};  // the tests make (or expect) the Feedlet folder
+    const std::string plugin_dir = host.plugin_dir();
 };
 
 TEST_F(ConfigTest, FileLocations) {

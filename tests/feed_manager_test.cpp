@@ -91,11 +91,7 @@ TEST(FeedFieldsTest, TextsAreCutOnCharacterBoundaries) {
 class FeedManagerEditTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        plugin_dir = host.path() + "Plugins" + platform::kPathSeparator;
-        platform::CreateFolder(plugin_dir.c_str());
-        platform::CreateFolder((plugin_dir + "Feedlet").c_str());
-        saved_dir = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugin_dir.c_str());
+        ASSERT_TRUE(host.ok());
         good = host.path() + "good.xml";
         WriteFile(good, kGoodFeed);
         std::string missing = host.path() + "missing.xml";
@@ -110,18 +106,13 @@ protected:
         ASSERT_TRUE(plugin_lock.Create(nullptr));
         g_notified = 0;
     }
-    void TearDown() override {
-        CrawlerWorkers().WaitIdle(UINT32_MAX);
-        platform::SetPluginDirectory(saved_dir.c_str());
-    }
+    void TearDown() override { CrawlerWorkers().WaitIdle(UINT32_MAX); }
     FeedEntry* Entry(int i) { return config.feeds.At<FeedEntry>(i); }
     static FeedFields Fields(const char* name, const std::string& url, uint32_t interval = 1800, bool sort = false) {
         return ReadFeedFields(name, url.c_str(), interval, sort);
     }
 
-    TempDir host;
-    std::string plugin_dir;
-    std::string saved_dir;
+    HostFolder host;
     std::string good;
     Configuration config;
     platform::Mutex plugin_lock;

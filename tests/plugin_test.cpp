@@ -18,17 +18,10 @@ namespace {
 
 class PluginTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        plugin_dir = host.path() + "Plugins" + platform::kPathSeparator;
-        platform::CreateFolder(plugin_dir.c_str());
-        platform::CreateFolder((plugin_dir + "Feedlet").c_str());
-        saved_dir = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugin_dir.c_str());
-    }
+    void SetUp() override { ASSERT_TRUE(host.ok()); }
     void TearDown() override {
         PluginDetach(false);  // runs Free when a test did not
         ResetFunctionInfo();
-        platform::SetPluginDirectory(saved_dir.c_str());
     }
     void WriteSettings(const std::string& text) {
         WriteFile(plugin_dir + "Feedlet" + platform::kPathSeparator + "Setting.ini", text);
@@ -43,9 +36,8 @@ protected:
         return buffer.c_str();
     }
 
-    TempDir host;
-    std::string plugin_dir;
-    std::string saved_dir;
+    HostFolder host;
+    const std::string plugin_dir = host.plugin_dir();
 };
 
 TEST_F(PluginTest, InitPublishesTheCountsAndNamesTheSettings) {

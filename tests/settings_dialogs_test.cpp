@@ -27,11 +27,7 @@ namespace {
 class SettingsDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        plugin_dir = host.path() + "Plugins" + platform::kPathSeparator;
-        ASSERT_TRUE(platform::CreateFolder(plugin_dir.c_str()));
-        ASSERT_TRUE(platform::CreateFolder((plugin_dir + "Feedlet").c_str()));
-        saved_dir = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugin_dir.c_str());
+        ASSERT_TRUE(host.ok());
         WriteFile(host.path() + "QVL_Data.ini",
                   "[TimeZone001]\r\nSName=TYO\r\nName=" + Cp932(u"東京") + "\r\nHour=9\r\n"
                   "[TimeZone002]\r\nSName=IND\r\nName=" + Cp932(u"インド") + "\r\nHour=5\r\nMinute=30\r\nMinus=1\r\n"
@@ -39,8 +35,6 @@ protected:
         WriteFile(FeedListPath(), "[RSS000]\r\nRSSName=A\r\nURL=a.xml\r\n[RSS001]\r\nRSSName=" + Cp932(u"鉄道") +
                                       "\r\nURL=b.xml\r\n");
     }
-    void TearDown() override { platform::SetPluginDirectory(saved_dir.c_str()); }
-
     void WriteSettings(const std::string& text) { WriteFile(SettingsPath(), text); }
     std::string Ini(const char* section, const char* key) {
         char buffer[2048];
@@ -50,9 +44,7 @@ protected:
     FeedCrawler* CrawlerOf(const Configuration& c, int i) { return c.feeds.At<FeedEntry>(i)->crawler; }
     TimeZoneEntry* Zone(const Configuration& c, int i) { return c.time_zones.At<TimeZoneEntry>(i); }
 
-    TempDir host;
-    std::string plugin_dir;
-    std::string saved_dir;
+    HostFolder host;
 };
 
 constexpr uint32_t Parameter(int kind, int index) { return static_cast<uint32_t>(kind) * 65536u + static_cast<uint32_t>(index); }

@@ -78,11 +78,7 @@ const std::vector<std::string> kZoneItems = {
 class SettingsDialogsUiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        plugin_dir = host.path() + "Plugins\\";
-        platform::CreateFolder(plugin_dir.c_str());
-        platform::CreateFolder((plugin_dir + "Feedlet").c_str());
-        saved_dir = platform::PluginDirectory();
-        platform::SetPluginDirectory(plugin_dir.c_str());
+        ASSERT_TRUE(host.ok());
         PluginAttach(GetModuleHandleW(nullptr));
         SetPluginUi(&ui::UserInterface());
         ui::TrayIcon::SetNotifyFunction(RecordNotification);
@@ -105,7 +101,6 @@ protected:
         SetPluginUi(nullptr);
         ui::TrayIcon::SetNotifyFunction(nullptr);
         ResetFunctionInfo();
-        platform::SetPluginDirectory(saved_dir.c_str());
         PumpPending();
     }
 
@@ -169,9 +164,8 @@ protected:
             L"#32770", caption, [&] { return PluginShowSetting(number, setting, parent); }, act, kWait);
     }
 
-    TempDir host;
-    std::string plugin_dir;
-    std::string saved_dir;
+    HostFolder host;
+    const std::string plugin_dir = host.plugin_dir();
 };
 
 // In the feed manager: the selected row's feed renamed with Update, then OK

@@ -33,6 +33,15 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+HostFolder::HostFolder(bool with_feedlet_folder)
+    : plugin_dir_(host_.path() + "Plugins" + platform::kPathSeparator), saved_(platform::PluginDirectory()) {
+    ok_ = platform::CreateFolder(plugin_dir_.c_str()) &&
+          (!with_feedlet_folder || platform::CreateFolder((plugin_dir_ + "Feedlet").c_str()));
+    platform::SetPluginDirectory(plugin_dir_.c_str());
+}
+
+HostFolder::~HostFolder() { platform::SetPluginDirectory(saved_.c_str()); }
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

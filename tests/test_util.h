@@ -32,6 +32,27 @@ private:
     std::string path_;
 };
 
+// A fresh host folder laid out as the host has it: "Plugins" inside it and,
+// unless told otherwise, "Plugins/Feedlet". For the object's life the plugin
+// directory is its "Plugins"; the previous one is put back at scope end.
+class HostFolder {
+public:
+    explicit HostFolder(bool with_feedlet_folder = true);
+    ~HostFolder();
+    HostFolder(const HostFolder&) = delete;
+    HostFolder& operator=(const HostFolder&) = delete;
+    // Both end with the platform's separator.
+    const std::string& path() const { return host_.path(); }
+    const std::string& plugin_dir() const { return plugin_dir_; }
+    // False when a folder could not be made.
+    bool ok() const { return ok_; }
+private:
+    TempDir host_;
+    std::string plugin_dir_;
+    std::string saved_;
+    bool ok_ = false;
+};
+
 void WriteFile(const std::string& path, const std::string& bytes);
 
 // Holds a crawler's lock on another thread, as a running fetch does, from
@@ -92,6 +113,7 @@ private:
 }  // namespace feedlet
 
 using feedlet::testing_util::TempDir;
+using feedlet::testing_util::HostFolder;
 using feedlet::testing_util::WriteFile;
 using feedlet::testing_util::ReadFile;
 using feedlet::testing_util::FetchInProgress;
