@@ -24,7 +24,7 @@ class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(host.ok()); }
 
-    void MakeFeedletFolder() { platform::CreateFolder((plugin_dir + "Feedlet").c_str()); }
+    void MakeFeedletFolder() { platform::CreateFolder((host.plugin_dir() + "Feedlet").c_str()); }
     void WriteHostData(const std::string& text) { WriteFile(host.path() + "QVL_Data.ini", text); }
     void WriteFeeds(const std::string& text) {
         MakeFeedletFolder();
@@ -42,14 +42,13 @@ protected:
     const FeedEntry* Feed(const Configuration& c, int i) { return c.feeds.At<FeedEntry>(i); }
 
     HostFolder host{false};  // the tests make (or expect) the Feedlet folder
-    const std::string plugin_dir = host.plugin_dir();
 };
 
 TEST_F(ConfigTest, FileLocations) {
     char s = platform::kPathSeparator;
     EXPECT_EQ(HostDataFilePath(), host.path() + "QVL_Data.ini");
-    EXPECT_EQ(FeedListPath(), plugin_dir + "Feedlet" + s + "RSS.ini");
-    EXPECT_EQ(SettingsPath(), plugin_dir + "Feedlet" + s + "Setting.ini");
+    EXPECT_EQ(FeedListPath(), host.plugin_dir() + "Feedlet" + s + "RSS.ini");
+    EXPECT_EQ(SettingsPath(), host.plugin_dir() + "Feedlet" + s + "Setting.ini");
 }
 
 TEST_F(ConfigTest, NothingOnDiskGivesTheDefaults) {
@@ -72,7 +71,7 @@ TEST_F(ConfigTest, NothingOnDiskGivesTheDefaults) {
     EXPECT_EQ(first->time, 300);
     EXPECT_EQ(first->crawler, nullptr);
     EXPECT_TRUE(first->format.IsEmpty());
-    EXPECT_FALSE(platform::DirectoryHasEntry(plugin_dir.c_str(), "Feedlet"));  // reading creates nothing
+    EXPECT_FALSE(platform::DirectoryHasEntry(host.plugin_dir().c_str(), "Feedlet"));  // reading creates nothing
 }
 
 TEST_F(ConfigTest, TimeZonesFromTheHostDataFile) {
@@ -267,9 +266,9 @@ TEST_F(ConfigTest, SavedSettingsReadBackTheSame) {
 TEST_F(ConfigTest, SavingCreatesTheFolder) {
     Configuration c;
     LoadConfiguration(c);
-    EXPECT_FALSE(platform::DirectoryHasEntry(plugin_dir.c_str(), "Feedlet"));
+    EXPECT_FALSE(platform::DirectoryHasEntry(host.plugin_dir().c_str(), "Feedlet"));
     SaveMainSettings(c);
-    EXPECT_TRUE(platform::DirectoryHasEntry(plugin_dir.c_str(), "Feedlet"));
+    EXPECT_TRUE(platform::DirectoryHasEntry(host.plugin_dir().c_str(), "Feedlet"));
     EXPECT_EQ(Ini(SettingsPath(), "Main", "InfoNum"), "10");
 }
 

@@ -5,8 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "config/configuration.h"
 #include "fetch/feed_crawler.h"
+#include "platform/platform.h"
 #include "plugin/plugin.h"
 #include "plugin/plugin_info.h"
 #include "plugin/plugin_state.h"
@@ -24,10 +25,10 @@ protected:
         ResetFunctionInfo();
     }
     void WriteSettings(const std::string& text) {
-        WriteFile(plugin_dir + "Feedlet" + platform::kPathSeparator + "Setting.ini", text);
+        WriteFile(SettingsPath(), text);
     }
     void WriteFeeds(const std::string& text) {
-        WriteFile(plugin_dir + "Feedlet" + platform::kPathSeparator + "RSS.ini", text);
+        WriteFile(FeedListPath(), text);
     }
     std::string Name(int number, int setting, int length = 256) {
         std::string buffer(300, '#');
@@ -37,7 +38,6 @@ protected:
     }
 
     HostFolder host;
-    const std::string plugin_dir = host.plugin_dir();
 };
 
 TEST_F(PluginTest, InitPublishesTheCountsAndNamesTheSettings) {

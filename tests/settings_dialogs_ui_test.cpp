@@ -93,7 +93,7 @@ protected:
         std::string rail = host.path() + "rail.xml";
         WriteFile(town, Rss("town", {{"a1", now - 60}, {"a2", now - 3600}, {"a3", now - 7200}}));
         WriteFile(rail, Rss("rail", {{"r1", kFixed}, {"r2", kFixed - 86400}}));
-        WriteFile(plugin_dir + "Feedlet\\RSS.ini", Cp932("[RSS000]\r\nRSSName=町だより\r\nURL=" + town +
+        WriteFile(FeedListPath(), Cp932("[RSS000]\r\nRSSName=町だより\r\nURL=" + town +
                                                          "\r\n[RSS001]\r\nRSSName=鉄道\r\nURL=" + rail + "\r\n"));
     }
     void TearDown() override {
@@ -107,7 +107,7 @@ protected:
     // Setting.ini: the Main section, then the display settings (UTF-8 here,
     // code page 932 on disk).
     void Settings(const std::string& main_flag, const std::string& sections) {
-        WriteFile(SettingsFile(), Cp932("[Main]\r\nInfoNum=2\r\nItemNum=4\r\nFlag=" + main_flag +
+        WriteFile(SettingsPath(), Cp932("[Main]\r\nInfoNum=2\r\nItemNum=4\r\nFlag=" + main_flag +
                                         "\r\nMenuTimeZone=UTC\r\n" + sections));
     }
     void DefaultSettings(const std::string& main_flag = "0x2") {
@@ -136,10 +136,9 @@ protected:
         PumpPending();
     }
 
-    std::string SettingsFile() { return plugin_dir + "Feedlet\\Setting.ini"; }
     std::string Ini(const char* section, const char* key, const std::string& file = "") {
         char buffer[2048];
-        platform::IniReadString((file.empty() ? SettingsFile() : file).c_str(), section, key, "<missing>", buffer,
+        platform::IniReadString((file.empty() ? SettingsPath() : file).c_str(), section, key, "<missing>", buffer,
                                 sizeof buffer);
         return buffer;
     }
@@ -165,7 +164,6 @@ protected:
     }
 
     HostFolder host;
-    const std::string plugin_dir = host.plugin_dir();
 };
 
 // In the feed manager: the selected row's feed renamed with Update, then OK
@@ -196,7 +194,7 @@ bool RenameInFeedManager(HWND manager, const std::string& new_name, std::string*
 TEST_F(SettingsDialogsUiTest, DisplaySettingOpensWithTheSettingsValues) {
     DefaultSettings();
     StartPlugin();
-    std::string before = ReadFile(SettingsFile());
+    std::string before = ReadFile(SettingsPath());
     ModalRun run = Open(2, 2, [&](HWND dialog) {
         EXPECT_EQ(ControlText(dialog, IDC_DISPLAY_PARAMETER), "0x20002");
         EXPECT_FALSE(IsControlShown(dialog, IDC_DISPLAY_PARAMETER));
@@ -255,7 +253,7 @@ TEST_F(SettingsDialogsUiTest, DisplaySettingOpensWithTheSettingsValues) {
     EXPECT_TRUE(run.appeared);
     EXPECT_TRUE(run.closed);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(ReadFile(SettingsFile()), before);
+    EXPECT_EQ(ReadFile(SettingsPath()), before);
 }
 
 TEST_F(SettingsDialogsUiTest, TheConditionDecidesWhetherCountOrPeriodIsShown) {
@@ -491,7 +489,7 @@ TEST_F(SettingsDialogsUiTest, OkStoresEveryFieldAndGetTextFollows) {
 TEST_F(SettingsDialogsUiTest, CancelEscapeAndTheCloseBoxChangeNothing) {
     DefaultSettings();
     StartPlugin();
-    std::string before = ReadFile(SettingsFile());
+    std::string before = ReadFile(SettingsPath());
     std::string text = Text(2, 2);
     const char* ways[] = {"Cancel", "Escape", "close box"};
     for (int way = 0; way < 3; ++way) {
@@ -507,7 +505,7 @@ TEST_F(SettingsDialogsUiTest, CancelEscapeAndTheCloseBoxChangeNothing) {
         ASSERT_TRUE(run.appeared);
         EXPECT_TRUE(run.closed);
         EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(ReadFile(SettingsFile()), before);
+        EXPECT_EQ(ReadFile(SettingsPath()), before);
         EXPECT_EQ(Name(2, 2), Cp932("三件"));
         EXPECT_EQ(Setting(2, 2)->flag, 1);
         EXPECT_EQ(Text(2, 2), text);
@@ -646,7 +644,7 @@ TEST_F(SettingsDialogsUiTest, ManageRenamesTheTargetAndItStaysSelected) {
     EXPECT_EQ(targets, Lines({"町だより", "鉄道ニュース"}));
     EXPECT_EQ(selection, 1);
     EXPECT_EQ(Ini("Item003", "Target"), Cp932("鉄道ニュース"));
-    EXPECT_EQ(Ini("RSS001", "RSSName", plugin_dir + "Feedlet\\RSS.ini"), Cp932("鉄道ニュース"));
+    EXPECT_EQ(Ini("RSS001", "RSSName", FeedListPath()), Cp932("鉄道ニュース"));
     EXPECT_EQ(Text(2, 4), "12:00;12:00");
 }
 
@@ -678,7 +676,7 @@ TEST_F(SettingsDialogsUiTest, CancelAfterTheFeedManagerKeepsItsChanges) {
         ASSERT_TRUE(run.appeared);
         if (!real) GTEST_SKIP() << "needs the real feed manager";
         EXPECT_STREQ(Plugin().feeds.At<FeedEntry>(0)->name, Cp932(name).c_str());
-        EXPECT_EQ(Ini("RSS000", "RSSName", plugin_dir + "Feedlet\\RSS.ini"), Cp932(name));
+        EXPECT_EQ(Ini("RSS000", "RSSName", FeedListPath()), Cp932(name));
         EXPECT_EQ(Ini("Item001", "Target"), Cp932(name)) << "settings follow their feed's new name";
         EXPECT_EQ(Ini("Main", "Flag"), main_before) << "Cancel stored no options";
         EXPECT_EQ(Name(2, 2), Cp932("三件")) << "Cancel stored nothing of the display setting";
@@ -817,7 +815,7 @@ TEST_F(SettingsDialogsUiTest, TheTrayOptionTakesEffectWhenTheDialogCloses) {
 TEST_F(SettingsDialogsUiTest, PluginSettingsCancelAndTheCloseBoxChangeNothing) {
     DefaultSettings("0x3");
     StartPlugin();
-    std::string before = ReadFile(SettingsFile());
+    std::string before = ReadFile(SettingsPath());
     for (bool close_box : {false, true}) {
         SCOPED_TRACE(close_box);
         g_notifications.clear();
@@ -832,7 +830,7 @@ TEST_F(SettingsDialogsUiTest, PluginSettingsCancelAndTheCloseBoxChangeNothing) {
         ASSERT_TRUE(run.appeared);
         EXPECT_TRUE(run.closed);
         EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(ReadFile(SettingsFile()), before);
+        EXPECT_EQ(ReadFile(SettingsPath()), before);
         EXPECT_EQ(Plugin().options, 3);
         EXPECT_EQ(Plugin().info_count, 2);
         EXPECT_TRUE(g_notifications.empty());
