@@ -2,6 +2,7 @@
 // cases run natively (libcurl) and under Wine (WinINet).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,12 +13,14 @@
 #include <vector>
 
 #include "fetch/download.h"
+#include "platform/memory.h"
 #include "platform/platform.h"
 #include "http_test_server.h"
 #include "test_util.h"
 
 #ifdef _WIN32
-#include <windows.h>  // only to hold a file open without sharing
+#include <windows.h>  // to hold a file open, and to fill WinINet's cache as another program would
+#include <wininet.h>
 #endif
 
 using namespace feedlet;
@@ -100,17 +103,31 @@ TEST(DownloadFileTest, FilesAboveTheSizeLimitFail) {
 }
 
 #ifdef _WIN32
-TEST(DownloadFileTest, FileHeldOpenByAnotherProgramFails) {
+// Readers share a file; a writer that holds it keeps every reader out, so a
+// file being written is never read half-done.
+TEST(DownloadFileTest, ReadersShareAFileAndAWriterKeepsThemOut) {
     TempDir dir;
     std::string path = dir.path() + "busy.xml";
     WriteFile(path, "<rss/>");
-    HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     DownloadBuffer buffer;
-    EXPECT_FALSE(ReadLocalFile(buffer, path.c_str()));
-    ExpectEmpty(buffer);
-    CloseHandle(holder);
+    {
+        HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(ReadLocalFile(buffer, path.c_str()));
+        EXPECT_EQ(Contents(buffer), "<rss/>");
+        CloseHandle(reader);
+    }
+    for (DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}}) {
+        SCOPED_TRACE(share);
+        HANDLE writer =
+            CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        Prefill(buffer);
+        EXPECT_FALSE(ReadLocalFile(buffer, path.c_str()));
+        ExpectEmpty(buffer);
+        CloseHandle(writer);
+    }
     EXPECT_TRUE(ReadLocalFile(buffer, path.c_str()));
 }
 #endif
@@ -426,6 +443,244 @@ TEST_F(DownloadHttpTest, ConcurrencyParallelFetchesKeepTheirOwnBodies) {
     for (std::thread& t : threads) t.join();
     for (int i = 0; i < kThreads; ++i) EXPECT_EQ(ok[i], 1) << i;
 }
+
+// ---------------------------------------------------------------------------
+// What the server answered, and what every request says.
+
+constexpr char kFeedBody[] = "<rss><channel><title>T</title><item><title>I</title></item></channel></rss>";
+
+TEST_F(DownloadHttpTest, TheFinalResponsesStatusAndFieldsAreReported) {
+    const std::string etag = "W/\"v1 \xE6\x97\xA5\"";
+    const std::string modified = "Wed, 09 Dec 2026 10:00:00 GMT";
+    server_.Route("/feed", TestHttpServer::Publisher(kFeedBody, etag, modified));
+    server_.Route("/moved", TestHttpServer::Redirect("/feed"));
+    server_.Route("/busy", TestHttpServer::Refusal(429, "3600"));
+    server_.Route("/down", TestHttpServer::Refusal(503, ""));
+    TestHttpServer::Reply long_tag = TestHttpServer::Body(200, "<rss/>");
+    long_tag.headers = "ETag: \"" + std::string(2000, 'x') + "\"\r\nLast-Modified: " + modified + "\r\n";
+    server_.Route("/long-tag", long_tag);
+
+    struct Row {
+        const char* path;
+        int code;
+        std::string etag, modified, retry_after, body;
+    } rows[] = {
+        {"/feed", 200, etag, modified, "", kFeedBody},
+        // A redirect's own fields are never the answer's.
+        {"/moved", 200, etag, modified, "", kFeedBody},
+        {"/busy", 429, "", "", "3600", "<html><body>come back later</body></html>"},
+        {"/down", 503, "", "", "", "<html><body>come back later</body></html>"},
+        {"/missing", 404, "", "", "", "<html><body>no such page</body></html>"},
+        // Too long to keep whole: absent, never cut short.
+        {"/long-tag", 200, "", modified, "", "<rss/>"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        DownloadBuffer buffer;
+        platform::HttpResult result;
+        ASSERT_TRUE(FetchLocation(buffer, server_.Url(row.path).c_str(), FetchOptions{}, &result));
+        EXPECT_EQ(result.code, row.code);
+        EXPECT_EQ(std::string(result.etag.text), row.etag);
+        EXPECT_EQ(std::string(result.last_modified.text), row.modified);
+        EXPECT_EQ(std::string(result.retry_after.text), row.retry_after);
+        EXPECT_EQ(Contents(buffer), row.body);
+    }
+
+    // Sent back, the validators are answered with a 304 and no body.
+    FetchOptions conditional;
+    conditional.if_none_match = etag.c_str();
+    conditional.if_modified_since = modified.c_str();
+    DownloadBuffer buffer;
+    platform::HttpResult result;
+    ASSERT_TRUE(FetchLocation(buffer, server_.Url("/feed").c_str(), conditional, &result));
+    EXPECT_EQ(result.code, 304);
+    EXPECT_EQ(buffer.length, 0u);
+    EXPECT_EQ(std::string(result.etag.text), etag);
+
+    // No answer at all: no code, and a file has none either.
+    ASSERT_FALSE(FetchLocation(buffer, "http://127.0.0.1:1/", FetchOptions{}, &result));
+    EXPECT_EQ(result.code, 0);
+    TempDir dir;
+    WriteFile(dir.path() + "feed.xml", kFeedBody);
+    ASSERT_TRUE(FetchLocation(buffer, (dir.path() + "feed.xml").c_str(), conditional, &result));
+    EXPECT_EQ(result.code, 0);
+    EXPECT_TRUE(result.etag.empty());
+}
+
+// Every request asks past any cache, sends back exactly the validators it
+// was given (and none that would break its head), and never tells a server
+// where a redirect came from.
+TEST_F(DownloadHttpTest, RequestsAskPastCachesAndCarryTheValidatorsExactly) {
+    server_.Route("/feed", TestHttpServer::Body(200, kFeedBody));
+    server_.Route("/hop", TestHttpServer::Redirect("/feed"));
+    const std::string etag = "\"33a64df5\xC3\xA9\"";
+    FetchOptions options;
+    options.if_none_match = etag.c_str();
+    options.if_modified_since = "Wed, 09 Dec 2026 10:00:00 GMT";
+    DownloadBuffer buffer;
+    ASSERT_TRUE(FetchLocation(buffer, server_.Url("/hop").c_str(), options, nullptr));
+    ASSERT_EQ(server_.Requests("/hop").size(), 1u);
+    ASSERT_EQ(server_.Requests("/feed").size(), 1u);
+    for (const TestHttpServer::Request& request : {server_.Requests("/hop")[0], server_.Requests("/feed")[0]}) {
+        SCOPED_TRACE(request.path);
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.Header("User-Agent"), platform::kHttpAgent);
+        EXPECT_EQ(request.Header("If-None-Match"), etag);
+        EXPECT_EQ(request.Header("If-Modified-Since"), "Wed, 09 Dec 2026 10:00:00 GMT");
+        EXPECT_EQ(request.Header("Pragma"), "no-cache");
+        EXPECT_EQ(request.Header("Cache-Control"), "no-cache");
+        EXPECT_NE(request.Header("Accept-Encoding").find("gzip"), std::string::npos);
+        EXPECT_FALSE(request.HasHeader("Referer"));
+    }
+
+    // A value that would end its line early is not sent at all.
+    FetchOptions injected;
+    injected.if_none_match = "\"a\"\r\nX-Injected: 1";
+    ASSERT_TRUE(FetchLocation(buffer, server_.Url("/feed").c_str(), injected, nullptr));
+    const TestHttpServer::Request last = server_.Requests("/feed").back();
+    EXPECT_FALSE(last.HasHeader("If-None-Match"));
+    EXPECT_FALSE(last.HasHeader("X-Injected"));
+    // Without options nothing conditional goes out.
+    ASSERT_TRUE(FetchLocation(buffer, server_.Url("/feed").c_str()));
+    EXPECT_FALSE(server_.Requests("/feed").back().HasHeader("If-None-Match"));
+    EXPECT_FALSE(server_.Requests("/feed").back().HasHeader("If-Modified-Since"));
+}
+
+// A compressed body arrives decoded, the same bytes as the plain one. What
+// each platform asks for: libcurl decodes gzip and deflate (zlib-wrapped or
+// bare), WinINet's decoder is asked for gzip only, as it reads "deflate" as
+// the bare stream alone. A body that does not decode fails.
+TEST_F(DownloadHttpTest, CompressedBodiesArriveDecoded) {
+    std::string feed;
+    for (int i = 0; i < 200; ++i) feed += "<item><title>記事 " + std::to_string(i) + "</title></item>";
+    feed = "<rss><channel>" + feed + "</channel></rss>";
+#ifdef _WIN32
+    const bool zlib_deflate = false;
+    const std::string accepted = "gzip";
+#else
+    const bool zlib_deflate = true;
+    const std::string accepted = "gzip, deflate";
+#endif
+    std::string corrupt = TestHttpServer::Compress(feed, "gzip");
+    corrupt[corrupt.size() / 2] ^= 0x55;
+    TestHttpServer::Reply broken = TestHttpServer::Body(200, corrupt);
+    broken.headers = "Content-Encoding: gzip\r\n";
+    struct Row {
+        const char* path;
+        TestHttpServer::Reply reply;
+        bool ok;
+    } rows[] = {
+        {"/plain", TestHttpServer::Body(200, feed), true},
+        {"/gzip-if-asked", TestHttpServer::Publisher(feed, "", "", "gzip"), true},
+        {"/deflate-if-asked", TestHttpServer::Publisher(feed, "", "", "deflate"), true},
+        {"/gzip", TestHttpServer::Compressed(feed, "gzip"), true},
+        {"/raw-deflate", TestHttpServer::Compressed(feed, "raw-deflate"), true},
+        {"/deflate", TestHttpServer::Compressed(feed, "deflate"), zlib_deflate},
+        {"/corrupt", broken, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        server_.Route(row.path, row.reply);
+        DownloadBuffer buffer;
+        EXPECT_EQ(FetchLocation(buffer, server_.Url(row.path).c_str()), row.ok);
+        if (row.ok) {
+            EXPECT_EQ(Contents(buffer), feed);
+        } else {
+            ExpectEmpty(buffer);
+        }
+    }
+    EXPECT_EQ(server_.Requests("/plain")[0].Header("Accept-Encoding"), accepted);
+}
+
+// A small body that inflates to 1 GiB fails at the decoded limit: the
+// client stops reading long before the server is through, and no block
+// beyond the limit is ever asked for.
+TEST_F(DownloadHttpTest, ABodyThatInflatesPastTheLimitFailsEarly) {
+    for (const char* encoding : {"gzip", "raw-deflate"}) {
+        SCOPED_TRACE(encoding);
+        const std::string path = std::string("/bomb-") + encoding;
+        server_.Route(path, TestHttpServer::Bomb(size_t{1} << 30, encoding));
+        platform::LargestBlockForTesting(true);
+        DownloadBuffer buffer;
+        platform::HttpResult result;
+        EXPECT_FALSE(FetchLocation(buffer, server_.Url(path).c_str(), FetchOptions{}, &result));
+        EXPECT_EQ(result.status, platform::HttpStatus::kTooLarge);
+        ExpectEmpty(buffer);
+        EXPECT_LE(platform::LargestBlockForTesting(true), kMaxDocumentBytes + kDownloadTerminator);
+        // 1 GiB of zeros costs the server about a megabyte compressed; the
+        // client has hung up after a few dozen kilobytes of it.
+        ASSERT_TRUE(WaitUntil([&] { return server_.BombSent(path) != 0; }, kWaitMs, "the bomb to end"));
+        EXPECT_LT(server_.BombSent(path), size_t{512} << 10);
+    }
+}
+
+// Cancelled from another thread, a fetch ends at once and fails whatever had
+// arrived: in a trickling body, in a trickling head, and against silence.
+TEST_F(DownloadHttpTest, ThreadsACancelledFetchEndsAndFails) {
+    using End = TestHttpServer::TrickleEnd;
+    server_.Route("/body", TestHttpServer::TrickleBody(4000, kTrickleMs));
+    server_.Route("/headers", TestHttpServer::TrickleHeaders(4000, kTrickleMs));
+    server_.Route("/silent", TestHttpServer::Stall());
+    for (const char* path : {"/body", "/headers", "/silent"}) {
+        SCOPED_TRACE(path);
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        platform::HttpResult result;
+        bool fetched = true;
+        std::thread fetch([&] {
+            FetchOptions options;
+            options.cancel = &cancel;
+            DownloadBuffer buffer;
+            platform::HttpLimits limits = TrickleLimits(600000);
+            limits.timeout_ms = 600000;
+            fetched = FetchHttp(buffer, server_.Url(path).c_str(), limits, options, &result);
+            done = true;
+        });
+        if (std::string(path) != "/silent")
+            EXPECT_TRUE(WaitUntil([&] { return server_.TrickleSent(path) >= 3; }, kWaitMs, "a few units"));
+        else
+            EXPECT_TRUE(WaitUntil([&] { return server_.RequestCount(path) == 1; }, kWaitMs, "the request"));
+        cancel = true;
+        bool ended = WaitUntil([&] { return done.load(); }, kWaitMs, "the cancelled fetch to end");
+        EXPECT_TRUE(ended);
+        if (!ended) server_.Stop();
+        fetch.join();
+        EXPECT_FALSE(fetched);
+        EXPECT_EQ(result.status, platform::HttpStatus::kCancelled);
+        if (std::string(path) != "/silent") {
+            EXPECT_EQ(server_.WaitForTrickleEnd(path, kWaitMs), End::kClientLeft);
+        }
+    }
+}
+
+#ifdef _WIN32
+// Another WinINet program fetched the feed with the system's defaults, and
+// the server let it keep the answer for a day. Feedlet still asks the
+// server, and sees what the server has now.
+TEST_F(DownloadHttpTest, AnAnswerCachedByAnotherProgramIsNeverServed) {
+    TestHttpServer::Reply old_feed = TestHttpServer::Body(200, "<rss><channel><title>old</title></channel></rss>");
+    old_feed.headers = "Cache-Control: max-age=86400\r\nLast-Modified: Wed, 09 Dec 2026 10:00:00 GMT\r\n";
+    server_.Route("/cached", old_feed);
+    const std::string url = server_.Url("/cached");
+    HINTERNET session = InternetOpenA("another program", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(session, nullptr);
+    HINTERNET answer = InternetOpenUrlA(session, url.c_str(), nullptr, 0, 0, 0);
+    ASSERT_NE(answer, nullptr);
+    char scratch[4096];
+    DWORD got = 0;
+    std::string body;
+    while (InternetReadFile(answer, scratch, sizeof scratch, &got) && got > 0) body.append(scratch, got);
+    InternetCloseHandle(answer);
+    InternetCloseHandle(session);
+    ASSERT_NE(body.find("old"), std::string::npos);
+
+    server_.Route("/cached", TestHttpServer::Body(200, "<rss><channel><title>new</title></channel></rss>"));
+    DownloadBuffer buffer;
+    ASSERT_TRUE(FetchLocation(buffer, url.c_str()));
+    EXPECT_NE(Contents(buffer).find("new"), std::string::npos) << Contents(buffer);
+    EXPECT_EQ(server_.RequestCount("/cached"), 2);
+}
+#endif
 
 // Takes about 30 s by design, so it only runs on request:
 //   feedlet-tests --gtest_also_run_disabled_tests --gtest_filter=*DefaultTimeout*

@@ -1,8 +1,13 @@
 #include "http_test_server.h"
 
+#include "core/plugin_time.h"
+
+#include <zlib.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 
 // The one place the tests touch sockets: Winsock under Wine, BSD sockets
@@ -66,8 +71,11 @@ const char* Reason(int status) {
     switch (status) {
         case 200: return "OK";
         case 302: return "Found";
+        case 304: return "Not Modified";
         case 404: return "Not Found";
+        case 429: return "Too Many Requests";
         case 500: return "Internal Server Error";
+        case 503: return "Service Unavailable";
         default: return "Status";
     }
 }
@@ -79,6 +87,42 @@ std::string Head(int status, const std::string& fields) {
 }
 
 std::string LengthField(size_t length) { return "Content-Length: " + std::to_string(length) + "\r\n"; }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// zlib's window bits for each encoding a reply can use.
+int WindowBits(const std::string& encoding) {
+    if (encoding == "gzip") return 16 + MAX_WBITS;
+    if (encoding == "raw-deflate") return -MAX_WBITS;
+    return MAX_WBITS;  // "deflate": zlib-wrapped
+}
+
+// The Content-Encoding a reply with this encoding carries.
+std::string EncodingName(const std::string& encoding) { return encoding == "raw-deflate" ? "deflate" : encoding; }
+
+// Whether an Accept-Encoding value names the encoding (a token of the list).
+bool Accepts(const std::string& accept, const std::string& encoding) {
+    std::string name = EncodingName(encoding);
+    size_t start = 0;
+    while (start <= accept.size()) {
+        size_t end = accept.find(',', start);
+        if (end == std::string::npos) end = accept.size();
+        std::string token = accept.substr(start, end - start);
+        size_t first = token.find_first_not_of(" \t");
+        size_t last = token.find_last_not_of(" \t;q=0123456789.");
+        if (first != std::string::npos && last != std::string::npos &&
+            EqualNoCase(token.substr(first, last - first + 1), name))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
 
 // A proxy named in the environment (http_proxy, which libcurl and Wine's
 // WinINet both read) would take the tests' requests to 127.0.0.1 elsewhere:
@@ -185,6 +229,99 @@ TestHttpServer::Reply TestHttpServer::HeaderFlood(size_t bytes, size_t line_leng
     return r;
 }
 
+TestHttpServer::Reply TestHttpServer::Publisher(std::string body, std::string etag, std::string last_modified,
+                                                std::string encoding) {
+    Reply r;
+    r.kind = Reply::Kind::kPublisher;
+    r.body = std::move(body);
+    r.etag = std::move(etag);
+    r.last_modified = std::move(last_modified);
+    r.encoding = std::move(encoding);
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::Refusal(int status, std::string retry_after) {
+    Reply r = Body(status, "<html><body>come back later</body></html>");
+    if (!retry_after.empty()) r.headers = "Retry-After: " + retry_after + "\r\n";
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::Compressed(std::string body, std::string encoding) {
+    Reply r = Body(200, Compress(body, encoding));
+    r.headers = "Content-Encoding: " + EncodingName(encoding) + "\r\n";
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::Bomb(size_t inflated_bytes, std::string encoding) {
+    Reply r;
+    r.kind = Reply::Kind::kBomb;
+    r.announced = inflated_bytes;
+    r.encoding = std::move(encoding);
+    return r;
+}
+
+TestHttpServer::Reply TestHttpServer::HangUp() {
+    Reply r;
+    r.kind = Reply::Kind::kHangUp;
+    return r;
+}
+
+std::string TestHttpServer::Compress(const std::string& body, const std::string& encoding) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, WindowBits(encoding), 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return std::string();
+    std::string out(deflateBound(&z, static_cast<uLong>(body.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+    z.avail_in = static_cast<uInt>(body.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string TestHttpServer::HttpDate(int64_t seconds) {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    CalendarFields f = FieldsFromEpochSeconds(seconds);
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[f.weekday], f.day,
+                  months[f.month - 1], f.year, f.hour, f.minute, f.second);
+    return text;
+}
+
+std::string TestHttpServer::Request::Header(const std::string& name) const {
+    size_t start = head.find("\r\n");
+    while (start != std::string::npos && start + 2 < head.size()) {
+        start += 2;
+        size_t end = head.find("\r\n", start);
+        std::string line = head.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        size_t colon = line.find(':');
+        if (colon != std::string::npos && EqualNoCase(line.substr(0, colon), name)) {
+            size_t first = line.find_first_not_of(" \t", colon + 1);
+            size_t last = line.find_last_not_of(" \t");
+            return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+        }
+        start = end;
+    }
+    return std::string();
+}
+
+bool TestHttpServer::Request::HasHeader(const std::string& name) const {
+    size_t start = head.find("\r\n");
+    while (start != std::string::npos && start + 2 < head.size()) {
+        start += 2;
+        size_t end = head.find("\r\n", start);
+        std::string line = head.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        size_t colon = line.find(':');
+        if (colon != std::string::npos && EqualNoCase(line.substr(0, colon), name)) return true;
+        start = end;
+    }
+    return false;
+}
+
 bool TestHttpServer::Start() {
     BypassProxyForLoopback();
 #ifdef _WIN32
@@ -261,6 +398,20 @@ TestHttpServer::TrickleEnd TestHttpServer::WaitForTrickleEnd(const std::string& 
     trickle_changed_.wait_for(hold, std::chrono::milliseconds(timeout_ms), ended);
     auto it = trickles_.find(path);
     return it == trickles_.end() ? TrickleEnd::kNotAsked : it->second.end;
+}
+
+std::vector<TestHttpServer::Request> TestHttpServer::Requests(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<Request> found;
+    for (const Request& request : log_)
+        if (request.path == path) found.push_back(request);
+    return found;
+}
+
+size_t TestHttpServer::BombSent(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = bomb_sent_.find(path);
+    return it == bomb_sent_.end() ? 0 : it->second;
 }
 
 size_t TestHttpServer::TrickleSent(const std::string& path) const {
@@ -343,6 +494,7 @@ void TestHttpServer::Trickle(uintptr_t connection, const std::string& path, cons
             NoteTrickle(path, TrickleEnd::kClientLeft, i);
             return;
         }
+        NoteTrickle(path, TrickleEnd::kRunning, i + 1);
     }
     std::string end;
     if (reply.kind == Reply::Kind::kTrickleHeaders && !reply.location.empty())
@@ -405,6 +557,61 @@ void TestHttpServer::Flood(uintptr_t connection, const std::string& path, const 
     NoteTrickle(path, finished ? TrickleEnd::kCompleted : TrickleEnd::kClientLeft, sent);
 }
 
+void TestHttpServer::Publish(uintptr_t connection, const Request& request, const Reply& reply) {
+    std::string validators;
+    if (!reply.etag.empty()) validators += "ETag: " + reply.etag + "\r\n";
+    if (!reply.last_modified.empty()) validators += "Last-Modified: " + reply.last_modified + "\r\n";
+    bool unchanged = request.HasHeader("If-None-Match")
+                         ? !reply.etag.empty() && request.Header("If-None-Match") == reply.etag
+                         : !reply.last_modified.empty() && request.Header("If-Modified-Since") == reply.last_modified;
+    if (unchanged) {
+        std::string out = Head(304, validators + reply.headers);
+        SendAll(connection, out.data(), out.size());
+        return;
+    }
+    std::string body = reply.body;
+    std::string fields = validators + reply.headers;
+    if (!reply.encoding.empty() && Accepts(request.Header("Accept-Encoding"), reply.encoding)) {
+        body = Compress(body, reply.encoding);
+        fields += "Content-Encoding: " + EncodingName(reply.encoding) + "\r\n";
+    }
+    std::string out = Head(200, fields + LengthField(body.size())) + body;
+    SendAll(connection, out.data(), out.size());
+}
+
+// Compresses zeros as they go out, so that a client that stops early costs
+// the server no more than it read.
+void TestHttpServer::SendBomb(uintptr_t connection, const std::string& path, const Reply& reply) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, WindowBits(reply.encoding), 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+    std::string head = Head(200, "Content-Encoding: " + EncodingName(reply.encoding) + "\r\n");
+    size_t sent = 0;
+    if (SendAll(connection, head.data(), head.size())) {
+        const std::string zeros(1 << 16, '\0');
+        std::string out(1 << 16, '\0');
+        for (size_t fed = 0;;) {
+            size_t n = reply.announced - fed < zeros.size() ? reply.announced - fed : zeros.size();
+            fed += n;
+            bool last = fed == reply.announced;
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+            z.avail_in = static_cast<uInt>(n);
+            bool ok = true;
+            do {
+                z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+                z.avail_out = static_cast<uInt>(out.size());
+                deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+                size_t produced = out.size() - z.avail_out;
+                ok = SendAll(connection, out.data(), produced);
+                if (ok) sent += produced;
+            } while (ok && z.avail_out == 0);
+            if (!ok || last) break;
+        }
+    }
+    deflateEnd(&z);
+    std::lock_guard<std::mutex> hold(mutex_);
+    bomb_sent_[path] = sent;
+}
+
 // Holds the connection open and silent until the client closes it (or the
 // server stops).
 void TestHttpServer::WaitForClose(uintptr_t connection) {
@@ -435,11 +642,16 @@ void TestHttpServer::Serve(uintptr_t connection) {
         return;
     }
     std::string path = request.substr(path_start + 1, path_end - path_start - 1);
+    Request seen;
+    seen.method = request.substr(0, path_start);
+    seen.path = path;
+    seen.head = request.substr(0, request.find("\r\n\r\n"));
     Reply reply = Body(404, "<html><body>no such page</body></html>");
     {
         std::lock_guard<std::mutex> hold(mutex_);
         ++counts_[path];
         requests_[path] = request;
+        log_.push_back(seen);
         auto it = routes_.find(path);
         if (it != routes_.end()) reply = it->second;
     }
@@ -447,10 +659,21 @@ void TestHttpServer::Serve(uintptr_t connection) {
     const std::string no_store = "Cache-Control: no-store\r\n";
     switch (reply.kind) {
         case Reply::Kind::kBody: {
-            std::string out = Head(reply.status, no_store + LengthField(reply.body.size())) + reply.body;
+            // A reply that says how long it may be cached says so instead.
+            std::string cache = Request{"", "", "\r\n" + reply.headers}.HasHeader("Cache-Control") ? "" : no_store;
+            std::string out = Head(reply.status, cache + reply.headers + LengthField(reply.body.size())) + reply.body;
             SendAll(connection, out.data(), out.size());
             break;
         }
+        case Reply::Kind::kPublisher:
+            Publish(connection, seen, reply);
+            break;
+        case Reply::Kind::kBomb:
+            SendBomb(connection, path, reply);
+            break;
+        case Reply::Kind::kHangUp:
+            CloseSocket(s);
+            return;
         case Reply::Kind::kChunked: {
             std::string head = Head(200, no_store + "Transfer-Encoding: chunked\r\n");
             if (!SendAll(connection, head.data(), head.size())) break;

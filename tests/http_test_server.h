@@ -38,6 +38,17 @@ public:
             // bytes after the status line, `count` bytes in all (one endless
             // line when line_length >= count), then `body`.
             kHeaderFlood,
+            // A publisher's feed: `body` with `etag` and `last_modified`
+            // (either may be empty); "304 Not Modified" with no body when the
+            // request's If-None-Match equals the ETag, or, without an
+            // If-None-Match, its If-Modified-Since equals Last-Modified.
+            // The body goes out compressed with `encoding` when the request's
+            // Accept-Encoding names it (a bare 200 when it does not).
+            kPublisher,
+            // `announced` zero bytes compressed with `encoding` on the fly,
+            // whatever the request accepts, until the client hangs up.
+            kBomb,
+            kHangUp,     // the connection closes before any answer
         };
         Kind kind = Kind::kBody;
         int status = 200;
@@ -48,6 +59,13 @@ public:
         size_t count = 0;
         uint32_t interval_ms = 0;
         size_t line_length = 0;
+        // Header lines added to the head (kBody, kPublisher), each ending in CRLF.
+        std::string headers;
+        std::string etag;
+        std::string last_modified;
+        // "gzip", "deflate" (zlib-wrapped, as HTTP has it) or "raw-deflate"
+        // (sent as "deflate", the bare stream some servers send).
+        std::string encoding;
     };
     static Reply Body(int status, std::string body);
     static Reply Chunked(std::vector<std::string> pieces);
@@ -60,6 +78,18 @@ public:
     static Reply TrickleHeaders(size_t lines, uint32_t interval_ms, std::string location = std::string());
     static Reply EndlessContinue(size_t responses, uint32_t interval_ms);
     static Reply HeaderFlood(size_t bytes, size_t line_length);
+    static Reply Publisher(std::string body, std::string etag, std::string last_modified,
+                           std::string encoding = std::string());
+    // A 429 or 503 with a Retry-After (none when empty).
+    static Reply Refusal(int status, std::string retry_after);
+    // `body` compressed with `encoding`, whatever the request accepts.
+    static Reply Compressed(std::string body, std::string encoding);
+    static Reply Bomb(size_t inflated_bytes, std::string encoding);
+    static Reply HangUp();
+    // The body compressed as a reply with `encoding` sends it.
+    static std::string Compress(const std::string& body, const std::string& encoding);
+    // An HTTP-date (IMF-fixdate) for seconds since 1970.
+    static std::string HttpDate(int64_t seconds);
     // The byte at position i of a kStream body.
     static char StreamByte(size_t i) { return static_cast<char>('a' + i % 26); }
 
@@ -79,6 +109,21 @@ public:
     // How often path was asked for, and the last request's head for it.
     int RequestCount(const std::string& path) const;
     std::string LastRequest(const std::string& path) const;
+
+    // Every request the server read, in the order they came.
+    struct Request {
+        std::string method;
+        std::string path;
+        std::string head;  // the request line and header lines, as sent
+        // The value of the first header line with this name (ASCII case
+        // ignored), without the blanks around it; "" when there is none.
+        std::string Header(const std::string& name) const;
+        bool HasHeader(const std::string& name) const;
+    };
+    std::vector<Request> Requests(const std::string& path) const;
+    // Bytes of a kBomb's compressed stream sent on path before the client
+    // hung up (or the end).
+    size_t BombSent(const std::string& path) const;
     // Connections accepted so far, HTTP or not.
     int ConnectionCount() const { return connections_; }
 
@@ -92,7 +137,7 @@ public:
     // Waits up to timeout_ms for the path's trickle to end and says how it
     // ended (kRunning or kNotAsked when the time ran out first).
     TrickleEnd WaitForTrickleEnd(const std::string& path, uint32_t timeout_ms) const;
-    // Units (bytes, lines or responses) that trickle sent.
+    // Units (bytes, lines or responses) that trickle has sent so far.
     size_t TrickleSent(const std::string& path) const;
 
 private:
@@ -106,6 +151,8 @@ private:
     void Trickle(uintptr_t connection, const std::string& path, const Reply& reply);
     void Flood(uintptr_t connection, const std::string& path, const Reply& reply);
     void NoteTrickle(const std::string& path, TrickleEnd end, size_t sent);
+    void Publish(uintptr_t connection, const Request& request, const Reply& reply);
+    void SendBomb(uintptr_t connection, const std::string& path, const Reply& reply);
 
     struct TrickleState {
         TrickleEnd end = TrickleEnd::kNotAsked;
@@ -122,6 +169,8 @@ private:
     std::map<std::string, Reply> routes_;
     std::map<std::string, int> counts_;
     std::map<std::string, std::string> requests_;
+    std::vector<Request> log_;
+    std::map<std::string, size_t> bomb_sent_;
     std::map<std::string, TrickleState> trickles_;
     mutable std::condition_variable trickle_changed_;
 };

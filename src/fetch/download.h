@@ -1,9 +1,12 @@
 // Feed download: a location string becomes the raw bytes of a document.
 // A location beginning with the four bytes "http" is fetched over HTTP(S);
-// anything else is a file path, read whole. No state is kept between calls,
-// nothing is retried and nothing is reported beyond the result.
+// anything else is a file path, read whole. No state is kept between calls
+// and nothing is retried: what the server answered (status, validators,
+// Retry-After) is reported, and the caller (a crawler) decides what to keep
+// and when to come back.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -36,6 +39,15 @@ struct DownloadBuffer {
     void Adopt(unsigned char* block, uint32_t block_length);
 };
 
+// What a crawler adds to a fetch: the validators of the document it shows,
+// sent back so that an unchanged feed is answered "304 Not Modified", and a
+// flag that ends the fetch at once. Files ignore the validators.
+struct FetchOptions {
+    const char* if_none_match = nullptr;
+    const char* if_modified_since = nullptr;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
 // Every fetch starts by clearing the buffer, and leaves it empty when it
 // returns false.
 //
@@ -43,6 +55,12 @@ struct DownloadBuffer {
 // goes to the network, "HTTP://..." is opened as a file. A null location
 // fails like a missing file.
 bool FetchLocation(DownloadBuffer& buffer, const char* location);
+// The same with options; *result (when not null) receives what the server
+// answered: its status code, validators and Retry-After (for a file, or when
+// no response head came, code 0 and no fields). A 304 is a success with an
+// empty body: the caller tells it apart by its code.
+bool FetchLocation(DownloadBuffer& buffer, const char* location, const FetchOptions& options,
+                   platform::HttpResult* result);
 // The whole file. Fails when it is missing, held open by another process,
 // unreadable or larger than kMaxDocumentBytes.
 bool ReadLocalFile(DownloadBuffer& buffer, const char* path);
@@ -56,6 +74,9 @@ bool ReadLocalFile(DownloadBuffer& buffer, const char* path);
 bool FetchHttp(DownloadBuffer& buffer, const char* url);
 // The same with other limits.
 bool FetchHttp(DownloadBuffer& buffer, const char* url, const platform::HttpLimits& limits);
+// The same with options, reporting the answer (see FetchLocation).
+bool FetchHttp(DownloadBuffer& buffer, const char* url, const platform::HttpLimits& limits,
+               const FetchOptions& options, platform::HttpResult* result);
 
 // The limits every fetch of a location uses: platform::kDefaultHttpLimits
 // unless SetFetchLimits chose others. Tests shorten the time-outs and the

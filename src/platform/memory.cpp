@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace feedlet {
@@ -12,6 +13,11 @@ namespace {
 thread_local long t_allowed_before_failure = -1;
 thread_local bool t_every_later = false;
 thread_local bool t_refused = false;
+thread_local size_t t_largest = 0;
+
+void NoteSize(size_t size) {
+    if (size > t_largest) t_largest = size;
+}
 
 }  // namespace
 
@@ -40,13 +46,26 @@ bool StopFailingAllocationsForTesting() {
     return refused;
 }
 
-void* Allocate(size_t size) { return AllocationAllowed() ? std::malloc(size) : nullptr; }
+size_t LargestBlockForTesting(bool reset) {
+    size_t largest = t_largest;
+    if (reset) t_largest = 0;
+    return largest;
+}
+
+void* Allocate(size_t size) {
+    NoteSize(size);
+    return AllocationAllowed() ? std::malloc(size) : nullptr;
+}
 
 void* AllocateZeroed(size_t count, size_t size) {
+    NoteSize(size != 0 && count > SIZE_MAX / size ? SIZE_MAX : count * size);
     return AllocationAllowed() ? std::calloc(count, size) : nullptr;
 }
 
-void* Reallocate(void* block, size_t size) { return AllocationAllowed() ? std::realloc(block, size) : nullptr; }
+void* Reallocate(void* block, size_t size) {
+    NoteSize(size);
+    return AllocationAllowed() ? std::realloc(block, size) : nullptr;
+}
 
 }  // namespace platform
 }  // namespace feedlet

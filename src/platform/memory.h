@@ -26,6 +26,10 @@ void FailAllocationsForTesting(long succeeding, bool every_later);
 // Disarms the calling thread; true when it refused an allocation since it
 // was armed.
 bool StopFailingAllocationsForTesting();
+// Test hook. The largest block the calling thread has asked for through
+// these functions since the last reset (so a test can show that a download
+// never reserves more than its limit); reset starts counting afresh.
+size_t LargestBlockForTesting(bool reset);
 
 }  // namespace platform
 }  // namespace feedlet

@@ -184,13 +184,14 @@ enum class FileStatus {
     kNotFound,  // no such file, or a folder on the way is missing
     kTooLarge,  // larger than max_bytes
     kNoMemory,  // no block for the contents
-    kError,     // anything else: a folder, no access, held open by another
-                // program (Windows), a read that failed, a null path
+    kError,     // anything else: a folder, no access, held open for writing by
+                // another program (Windows), a read that failed, a null path
 };
 // Reads a whole file into a malloc'd block followed by `padding` zero bytes.
-// On Windows the file is opened without sharing, so a file that another
-// program is still writing is not read half-done. On any status but kOk,
-// *data is null and *length 0.
+// On Windows the file is opened for reading shared with other readers only,
+// so two readers never fail each other, and a file that another program
+// holds open for writing is not read half-done (kError). On any status but
+// kOk, *data is null and *length 0.
 FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
                          unsigned char** data, size_t* length);
 // True when directory (ending in a separator) contains an entry named name,

@@ -1,74 +1,51 @@
 // Win32 implementation of HttpGet with WinINet: the system's proxy
-// configuration, WinINet's cookies, the cache read but not written (see
-// OpenRequest), and the body read in 4095-byte pieces. May contain only OS
+// configuration, WinINet's cookies, never its cache, gzip decoded by
+// WinINet, and the body read in 4095-byte pieces. May contain only OS
 // plumbing.
 //
 // The request is opened in steps (connection, request, send) rather than
 // with InternetOpenUrlA so that the time-outs can be set on the request
-// handle before anything is sent: Wine's WinINet ignores send and receive
-// time-outs set on the session handle, and InternetOpenUrlA has already
-// waited for the answer when it returns. For the same reason of Wine's,
-// redirects are followed here, with a bound, instead of by WinINet.
+// handle before anything is sent (Wine's WinINet ignores send and receive
+// time-outs set on the session handle), and redirects are followed here,
+// with a bound, instead of by WinINet (Wine's follows a redirect loop
+// forever and does not follow 308).
 //
-// The deadline. WinINet's time-outs are per operation, and it reads a
-// response head whole inside HttpSendRequest, so a server that trickles
-// keeps that call going as long as it likes. Each fetch therefore has a
-// watchdog thread, joined before HttpGet returns, which at the deadline
-// ends the call under way, and the fetch then fails (or, in the body, ends
-// with what arrived). It does two things:
-// - It closes the request handle, which is how Windows documents cancelling
-//   a blocking WinINet call from another thread. The handle lives in the
-//   watch, and whoever takes it from there closes it, once. The watchdog
-//   takes it only while the fetching thread has been inside a call on it
-//   for kCloseAfterMs, so that thread never makes a call with a handle
-//   value that is already closed (and may have been handed to another
-//   fetch).
-// - It shuts down the socket WinINet reads. Under Wine (8, 32- and 64-bit,
-//   measured) nothing else ends such a call: closing the request,
-//   connection or session handle leaves it reading until the server stops;
-//   CancelSynchronousIo does nothing; a shorter receive time-out set
-//   meanwhile is not applied to the read under way; and in asynchronous
-//   mode WinINet's own worker thread reads on in the same way after every
-//   handle is closed, calling back afterwards. A shutdown ends the read at
-//   once.
+// The deadline and cancelling. WinINet's time-outs are per operation, and it
+// reads a response head whole inside HttpSendRequest, so a server that
+// trickles keeps that call going as long as it likes. Each fetch therefore
+// has a watchdog thread, joined before HttpGet returns, which at the
+// deadline, or when the request's cancel flag is set, ends the call under
+// way: it closes the request handle, which is how Windows documents
+// cancelling a blocking WinINet call from another thread, and the fetch then
+// fails (or, at the deadline in the body, ends with what arrived). The
+// handle lives in the watch, and whoever takes it from there closes it,
+// once. The watchdog takes it only while the fetching thread has been
+// inside a call on it for kCloseAfterMs, so that thread never makes a call
+// with a handle value that is already closed (and may have been handed to
+// another fetch). Under Wine, which does not end a call when its handle is
+// closed, http_wine.h adds what does.
 //
-// Finding the socket. Windows gives it out (INTERNET_OPTION_DIAGNOSTIC_
-// SOCKET_INFO); Wine answers 0 there. Under Wine, and only there, the status
-// callback finds it instead: WinINet reports when it starts and when it has
-// finished connecting, and the socket is the TCP connection to the URL's
-// port that appeared in the process in between. Only one such connect runs
-// at a time in the process (a gate), so the new connection is never another
-// fetch's. (Listing the process's handles this way asks every handle
-// whether it is a socket; Wine answers at once, but on Windows a handle
-// with synchronous I/O pending in another thread could keep the question
-// waiting, so it is not done there.) We keep a duplicate of the socket: the
-// value the watchdog shuts down then always names that socket, even after
-// WinINet has closed its own. When a socket cannot be found (two connects
-// at once when the gate was busy, a system that lists no handles), the
-// fetch relies on closing the request, and on WinINet's time-outs, which
-// are cut to what is left of the deadline at every hop.
+// Compression. WinINet decodes gzip and deflate once INTERNET_OPTION_HTTP_
+// DECODING is on, but the request must name them itself. Only gzip is
+// named: WinINet (Wine's measurably, older Windows' too) reads "deflate" as
+// a raw deflate stream, while servers send it zlib-wrapped as the HTTP
+// standard says, so a deflate body would not decode.
 //
 // The head. WinINet shows neither the size of a head nor its interim
 // responses while it reads, so max_header_bytes and max_interim_responses
-// cannot be counted here. Wine's WinINet stores every header line it reads,
-// without limit, at some 16 KB per millisecond of the reading thread's time
-// (measured); so a head that has cost that thread kHeadCpuBudgetMs is taken
-// for a flood and cut at once rather than at the deadline. An endless run of
-// "100 Continue", which costs nothing, ends at the deadline.
+// cannot be counted here; http_wine.h says how a head is bounded under
+// Wine, and on Windows WinINet bounds a head itself.
 #include "platform/http.h"
 #include "platform/http_body.h"
+#include "platform/win32/http_wine.h"
 
-#include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
 #include <process.h>
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <string>
-#include <type_traits>
-#include <vector>
 
 namespace feedlet {
 namespace platform {
@@ -94,157 +71,16 @@ private:
 };
 
 constexpr DWORD kReadSize = 4095;
-// A head that has cost the fetching thread this much CPU time is a flood
-// (some megabytes of header lines, see above); ordinary heads cost
-// microseconds, and thread times are counted in clock ticks of 10-16 ms.
-constexpr ULONGLONG kHeadCpuBudgetMs = 100;
-// How often the watchdog looks at that cost while a head is read.
-constexpr DWORD kHeadPollMs = 20;
-// Connects to live servers take milliseconds; one that hangs must not hold
-// every other fetch's connect for long.
-constexpr DWORD kGateWaitMs = 2000;
+// ERROR_INTERNET_DECODING_FAILED, which mingw-w64's wininet.h lacks: a
+// compressed body that does not decode.
+constexpr DWORD kErrorDecodingFailed = 12175;
+// How often the watchdog looks at the cancel flag (and, under Wine, at the
+// cost of a head).
+constexpr DWORD kWatchPollMs = WineTransfer::kHeadPollMs;
 // The watchdog closes a request only when the fetching thread has been in a
 // call on it this long: by then it is surely inside WinINet, holding the
 // handle, and not about to pass a value that is already closed.
 constexpr DWORD kCloseAfterMs = 500;
-
-// ---------------------------------------------------------------------------
-// The process's handles and sockets.
-
-// An entry of NtQuerySystemInformation's list of every process's handles.
-struct SystemHandleEntry {
-    PVOID object;
-    ULONG_PTR process_id;
-    ULONG_PTR handle_value;
-    ULONG granted_access;
-    USHORT creator_back_trace_index;
-    USHORT object_type_index;
-    ULONG attributes;
-    ULONG reserved;
-};
-using QuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-constexpr ULONG kSystemExtendedHandleInformation = 64;
-constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-constexpr ULONG kMaxHandleListBytes = 64u << 20;
-
-bool RunningOnWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-// Handle values open in this process; false when the system will not say.
-bool ProcessHandles(std::vector<ULONG_PTR>& handles) {
-    handles.clear();
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto query = ntdll ? reinterpret_cast<QuerySystemInformationFn>(
-                             reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
-                       : nullptr;
-    if (!query) return false;
-    std::vector<unsigned char> buffer;
-    for (ULONG size = 64 << 10;;) {
-        buffer.resize(size);
-        ULONG needed = 0;
-        LONG status = query(kSystemExtendedHandleInformation, buffer.data(), size, &needed);
-        if (status >= 0) break;
-        if (status != kInfoLengthMismatch || size >= kMaxHandleListBytes) return false;
-        size = std::max(size * 2, needed + (needed >> 3));
-    }
-    if (buffer.size() < 2 * sizeof(ULONG_PTR)) return false;
-    ULONG_PTR count = *reinterpret_cast<const ULONG_PTR*>(buffer.data());
-    if (count > (buffer.size() - 2 * sizeof(ULONG_PTR)) / sizeof(SystemHandleEntry)) return false;
-    const auto* entries = reinterpret_cast<const SystemHandleEntry*>(buffer.data() + 2 * sizeof(ULONG_PTR));
-    ULONG_PTR self = GetCurrentProcessId();
-    for (ULONG_PTR i = 0; i < count; ++i)
-        if (entries[i].process_id == self) handles.push_back(entries[i].handle_value);
-    return true;
-}
-
-// The Winsock calls the socket needs. WinINet has loaded ws2_32 before it
-// connects and keeps it loaded, so the plugin itself imports nothing more.
-struct SocketCalls {
-    decltype(&::getsockopt) get_option = nullptr;
-    decltype(&::getpeername) peer_name = nullptr;
-    decltype(&::getsockname) own_name = nullptr;
-    decltype(&::shutdown) shut_down = nullptr;
-
-    void Load() {
-        HMODULE ws2 = GetModuleHandleW(L"ws2_32.dll");
-        if (!ws2) return;
-        auto find = [ws2](auto& call, const char* name) {
-            call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(
-                reinterpret_cast<void*>(GetProcAddress(ws2, name)));
-        };
-        find(get_option, "getsockopt");
-        find(peer_name, "getpeername");
-        find(own_name, "getsockname");
-        find(shut_down, "shutdown");
-    }
-    bool usable() const { return get_option && peer_name && own_name && shut_down; }
-};
-
-// A connected TCP socket of the process: its handle, both of its addresses
-// (which tell one connection from every other, where a handle value may be
-// closed and reused while WinINet connects) and its remote port. False when
-// handle is no such socket.
-struct Connection {
-    ULONG_PTR handle;
-    std::string addresses;
-    int peer_port;
-    bool operator<(const Connection& other) const { return addresses < other.addresses; }
-};
-
-bool Describe(const SocketCalls& calls, ULONG_PTR handle, Connection& connection) {
-    SOCKET s = static_cast<SOCKET>(handle);
-    int type = 0;
-    int size = sizeof type;
-    if (calls.get_option(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) != 0 ||
-        type != SOCK_STREAM)
-        return false;
-    sockaddr_storage peer{}, own{};
-    int peer_size = sizeof peer, own_size = sizeof own;
-    if (calls.peer_name(s, reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0 ||
-        calls.own_name(s, reinterpret_cast<sockaddr*>(&own), &own_size) != 0)
-        return false;
-    if (peer.ss_family != AF_INET && peer.ss_family != AF_INET6) return false;
-    connection.handle = handle;
-    connection.addresses.assign(reinterpret_cast<const char*>(&peer), static_cast<size_t>(peer_size));
-    connection.addresses.append(reinterpret_cast<const char*>(&own), static_cast<size_t>(own_size));
-    // sin_port and sin6_port sit at the same place, in network byte order.
-    const auto* port = reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
-    connection.peer_port = port[0] << 8 | port[1];
-    return true;
-}
-
-// The process's TCP connections, sorted by their addresses.
-bool ListConnections(const SocketCalls& calls, std::vector<Connection>& connections) {
-    connections.clear();
-    std::vector<ULONG_PTR> handles;
-    if (!ProcessHandles(handles)) return false;
-    Connection connection;
-    for (ULONG_PTR handle : handles)
-        if (Describe(calls, handle, connection)) connections.push_back(connection);
-    std::sort(connections.begin(), connections.end());
-    return true;
-}
-
-// One watched connect at a time in the process (see the top of the file).
-HANDLE ConnectGate() {
-    struct Gate {
-        HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 1, nullptr);
-        ~Gate() {
-            if (semaphore) CloseHandle(semaphore);
-        }
-    };
-    static Gate gate;
-    return gate.semaphore;
-}
-
-ULONGLONG ThreadCpuMs(HANDLE thread) {
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
-    auto ticks = [](const FILETIME& t) { return (ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
-    return (ticks(kernel) + ticks(user)) / 10000;
-}
 
 // ---------------------------------------------------------------------------
 // What a fetch shares with its watchdog and with WinINet's status callback.
@@ -252,19 +88,13 @@ ULONGLONG ThreadCpuMs(HANDLE thread) {
 // to it as their context.
 class Watch {
 public:
-    explicit Watch(uint32_t deadline_ms)
-        : start_(GetTickCount()), deadline_ms_(deadline_ms), list_connections_(RunningOnWine()) {
+    Watch(uint32_t deadline_ms, const std::atomic<bool>* cancel)
+        : start_(GetTickCount()), deadline_ms_(deadline_ms), cancel_(cancel) {
         InitializeCriticalSection(&lock_);
-        if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &fetch_thread_, 0,
-                             FALSE, DUPLICATE_SAME_ACCESS))
-            fetch_thread_ = nullptr;
     }
     ~Watch() {
         StopWatchdog();
         CloseRequest();
-        ReleaseGate();
-        ForgetSockets();
-        if (fetch_thread_) CloseHandle(fetch_thread_);
         DeleteCriticalSection(&lock_);
     }
     Watch(const Watch&) = delete;
@@ -275,15 +105,15 @@ public:
         return spent >= deadline_ms_ ? 0 : deadline_ms_ - spent;
     }
     bool Aborted() const { return InterlockedCompareExchange(&aborted_, 0, 0) != 0; }
-    // True once the fetch must stop: the watchdog cut it off, or the
-    // deadline passed (also without a watchdog).
-    bool Over() const { return Aborted() || Remaining() == 0; }
+    bool Cancelled() const { return cancel_ && cancel_->load(); }
+    // True once the fetch must stop: the watchdog cut it off, it was
+    // cancelled, or the deadline passed (also without a watchdog).
+    bool Over() const { return Aborted() || Cancelled() || Remaining() == 0; }
 
     // Starts the watchdog; without one the fetch still stops between calls.
     void StartWatchdog() {
         stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        head_begun_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!stop_ || !head_begun_) return;
+        if (!stop_) return;
         uintptr_t thread = _beginthreadex(nullptr, 0, WatchdogMain, this, 0, nullptr);
         watchdog_ = reinterpret_cast<HANDLE>(thread);
     }
@@ -296,20 +126,17 @@ public:
             CloseHandle(watchdog_);
             watchdog_ = nullptr;
         }
-        for (HANDLE* event : {&stop_, &head_begun_}) {
-            if (*event) CloseHandle(*event);
-            *event = nullptr;
-        }
+        if (stop_) CloseHandle(stop_);
+        stop_ = nullptr;
     }
 
-    // A hop (the first request or a redirect's next): the request it opened
-    // goes into the watch; the last hop's request is closed and its sockets
-    // are not ours to shut any more (WinINet may keep them for others).
+    // A hop (the first request or a redirect's next): the last hop's
+    // request is closed.
     void BeginHop(INTERNET_PORT port) {
         CloseRequest();
-        ForgetSockets();
-        port_ = port;
+        wine_.BeginHop(port);
     }
+    void EndSend() { wine_.EndSend(); }
     void SetRequest(HINTERNET request) {
         EnterCriticalSection(&lock_);
         request_ = request;
@@ -330,7 +157,7 @@ public:
     template <typename Operation>
     BOOL Call(Operation operation) {
         EnterCriticalSection(&lock_);
-        HINTERNET request = Aborted() ? nullptr : request_;
+        HINTERNET request = Over() ? nullptr : request_;
         if (request) {
             in_call_ = true;
             call_start_ = GetTickCount();
@@ -345,78 +172,33 @@ public:
         return closed ? FALSE : result;
     }
 
-    // Around HttpSendRequest, inside which WinINet reads the head.
-    void BeginSend() {
-        EnterCriticalSection(&lock_);
-        sending_ = true;
-        LeaveCriticalSection(&lock_);
-    }
-    void EndSend() {
-        EnterCriticalSection(&lock_);
-        sending_ = false;
-        in_head_ = false;
-        LeaveCriticalSection(&lock_);
-        ReleaseGate();
-    }
-
-    static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
-        // Only these four look at the context: WinINet also calls back while
-        // its handles close.
+    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
         auto* watch = reinterpret_cast<Watch*>(context);
-        try {
-            switch (status) {
-                case INTERNET_STATUS_CONNECTING_TO_SERVER: watch->BeginConnect(); break;
-                case INTERNET_STATUS_CONNECTED_TO_SERVER: watch->EndConnect(handle); break;
-                case INTERNET_STATUS_RECEIVING_RESPONSE: watch->BeginHead(); break;
-                case INTERNET_STATUS_RESPONSE_RECEIVED: watch->EndHead(); break;
-                default: break;
-            }
-        } catch (...) {
-            // Out of memory for a handle list: this connect goes unwatched.
-        }
+        if (watch) watch->wine_.OnStatus(status, watch->Remaining());
     }
 
 private:
-    // Sleeps until the deadline, looking at the cost of a head every
-    // kHeadPollMs while one is read; then cuts the fetch off and, once the
-    // call under way has run kCloseAfterMs, closes its request.
+    // Sleeps until the deadline or the cancel flag, looking every
+    // kWatchPollMs; then cuts the fetch off and, once the call under way has
+    // run kCloseAfterMs, closes its request.
     static unsigned __stdcall WatchdogMain(void* argument) {
         auto* watch = static_cast<Watch*>(argument);
-        HANDLE events[] = {watch->stop_, watch->head_begun_};
         for (;;) {
-            DWORD wait = watch->Remaining();
-            if (watch->ReadingHead() && wait > kHeadPollMs) wait = kHeadPollMs;
-            if (WaitForMultipleObjects(2, events, FALSE, wait) == WAIT_OBJECT_0) return 0;
-            if (watch->Remaining() == 0 || watch->HeadTooCostly()) break;
+            DWORD wait = std::min(watch->Remaining(), kWatchPollMs);
+            if (WaitForSingleObject(watch->stop_, wait) == WAIT_OBJECT_0) return 0;
+            if (watch->Remaining() == 0 || watch->Cancelled() || watch->wine_.HeadFlooded()) break;
         }
-        watch->Abort();
+        InterlockedExchange(&watch->aborted_, 1);
+        watch->wine_.Abort();
         for (;;) {
             if (HINTERNET request = watch->TakeStuckRequest()) {
                 InternetCloseHandle(request);
                 return 0;
             }
-            if (WaitForSingleObject(watch->stop_, kHeadPollMs) == WAIT_OBJECT_0) return 0;
+            if (WaitForSingleObject(watch->stop_, kWatchPollMs) == WAIT_OBJECT_0) return 0;
         }
     }
 
-    bool ReadingHead() {
-        EnterCriticalSection(&lock_);
-        bool reading = in_head_;
-        LeaveCriticalSection(&lock_);
-        return reading;
-    }
-    bool HeadTooCostly() {
-        EnterCriticalSection(&lock_);
-        bool costly = in_head_ && fetch_thread_ && ThreadCpuMs(fetch_thread_) - head_cpu_start_ > kHeadCpuBudgetMs;
-        LeaveCriticalSection(&lock_);
-        return costly;
-    }
-    void Abort() {
-        EnterCriticalSection(&lock_);
-        InterlockedExchange(&aborted_, 1);
-        for (HANDLE socket : sockets_) calls_.shut_down(reinterpret_cast<SOCKET>(socket), SD_BOTH);
-        LeaveCriticalSection(&lock_);
-    }
     // The request, taken out of the watch, when the fetching thread has been
     // inside a call on it long enough to be sure it is in WinINet by now.
     HINTERNET TakeStuckRequest() {
@@ -430,121 +212,18 @@ private:
         return request;
     }
 
-    void BeginConnect() {
-        if (!list_connections_) return;
-        if (!calls_.usable()) calls_.Load();
-        if (!holds_gate_) {
-            HANDLE gate = ConnectGate();
-            holds_gate_ = gate && WaitForSingleObject(gate, std::min(kGateWaitMs, Remaining())) == WAIT_OBJECT_0;
-        }
-        listed_ = false;  // until the list below is whole
-        listed_ = calls_.usable() && ListConnections(calls_, before_);
-    }
-    void EndConnect(HINTERNET request) {
-        if (!calls_.usable()) calls_.Load();
-        if (!calls_.usable()) return;
-        ULONG_PTR found = GivenSocket(request);
-        if (!found && list_connections_) found = NewConnection();
-        ReleaseGate();
-        if (!found) return;
-        HANDLE duplicate = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(found), GetCurrentProcess(), &duplicate, 0,
-                             FALSE, DUPLICATE_SAME_ACCESS))
-            return;
-        EnterCriticalSection(&lock_);
-        // Nothing may leave with the lock held: out of memory for the list,
-        // this connection goes unwatched.
-        bool kept = false;
-        try {
-            sockets_.push_back(duplicate);
-            kept = true;
-        } catch (...) {
-        }
-        // The watchdog may have given up while WinINet was connecting.
-        if (kept && Aborted()) calls_.shut_down(reinterpret_cast<SOCKET>(duplicate), SD_BOTH);
-        LeaveCriticalSection(&lock_);
-        if (!kept) CloseHandle(duplicate);
-    }
-    // The socket WinINet says it uses (Windows), or 0.
-    ULONG_PTR GivenSocket(HINTERNET request) {
-        INTERNET_DIAGNOSTIC_SOCKET_INFO info{};
-        DWORD size = sizeof info;
-        Connection connection;
-        if (!InternetQueryOptionA(request, INTERNET_OPTION_DIAGNOSTIC_SOCKET_INFO, &info, &size) || !info.Socket ||
-            !Describe(calls_, info.Socket, connection))
-            return 0;
-        return info.Socket;
-    }
-    // The connection that appeared since BeginConnect (Wine), or 0.
-    ULONG_PTR NewConnection() {
-        std::vector<Connection> after;
-        if (!listed_ || !ListConnections(calls_, after)) return 0;
-        std::vector<Connection> added;
-        std::set_difference(after.begin(), after.end(), before_.begin(), before_.end(), std::back_inserter(added));
-        // Ours goes to the URL's port; through a proxy it is the one new
-        // connection. Another may have appeared meanwhile (a server in this
-        // process accepting ours, a fetch that connected without the gate):
-        // never guess between two.
-        std::vector<ULONG_PTR> on_port;
-        for (const Connection& connection : added)
-            if (connection.peer_port == port_) on_port.push_back(connection.handle);
-        if (on_port.size() == 1) return on_port[0];
-        if (on_port.empty() && added.size() == 1) return added[0].handle;
-        return 0;
-    }
-    void BeginHead() {
-        EnterCriticalSection(&lock_);
-        bool begun = sending_ && !in_head_ && fetch_thread_;
-        if (begun) {
-            in_head_ = true;
-            head_cpu_start_ = ThreadCpuMs(fetch_thread_);
-        }
-        LeaveCriticalSection(&lock_);
-        if (begun && head_begun_) SetEvent(head_begun_);
-    }
-    void EndHead() {
-        EnterCriticalSection(&lock_);
-        in_head_ = false;
-        LeaveCriticalSection(&lock_);
-    }
-
-    void ReleaseGate() {
-        if (!holds_gate_) return;
-        ReleaseSemaphore(ConnectGate(), 1, nullptr);
-        holds_gate_ = false;
-    }
-    void ForgetSockets() {
-        EnterCriticalSection(&lock_);
-        for (HANDLE socket : sockets_) CloseHandle(socket);  // our duplicates, never WinINet's handles
-        sockets_.clear();
-        LeaveCriticalSection(&lock_);
-    }
-
     const DWORD start_;
     const DWORD deadline_ms_;
-    const bool list_connections_;
-    HANDLE fetch_thread_ = nullptr;
+    const std::atomic<bool>* const cancel_;
     HANDLE stop_ = nullptr;
-    HANDLE head_begun_ = nullptr;
     HANDLE watchdog_ = nullptr;
     mutable LONG aborted_ = 0;
-    // The fetching thread and WinINet's callbacks only, one at a time;
-    // calls_ is loaded before a socket is found, so before the watchdog can
-    // need it.
-    SocketCalls calls_;
-    INTERNET_PORT port_ = 0;
-    bool holds_gate_ = false;
-    bool listed_ = false;
-    std::vector<Connection> before_;
+    WineTransfer wine_;
     // Shared with the watchdog, under lock_.
     CRITICAL_SECTION lock_;
     HINTERNET request_ = nullptr;
     bool in_call_ = false;
     DWORD call_start_ = 0;
-    std::vector<HANDLE> sockets_;
-    bool sending_ = false;
-    bool in_head_ = false;
-    ULONGLONG head_cpu_start_ = 0;
 };
 
 // The watchdog runs while the fetch's handles are open and is joined before
@@ -610,10 +289,20 @@ bool CrackUrl(const char* url, UrlParts& parts) {
 
 constexpr int kMaxRedirects = 30;
 
+// Every request's flags. Never an answer from the cache, WinINet's or a
+// proxy's (RELOAD, PRAGMA_NOCACHE), and nothing written to it (Wine's
+// WinINet builds a cache entry's header text by repeated concatenation,
+// which took minutes of CPU for a flood of a few megabytes of header
+// lines); never a dialog (cookies, authentication) from a worker thread;
+// redirects are this file's.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
 // Opens a connection and a request for url and sends the request, within
 // what is left of the deadline. The request goes into the watch and follows
 // no redirect by itself (see Fetch).
-bool OpenRequest(HINTERNET session, const char* url, DWORD timeout_ms, Watch& watch, InternetHandle& connection) {
+bool OpenRequest(HINTERNET session, const char* url, const std::string& headers, DWORD timeout_ms, Watch& watch,
+                 InternetHandle& connection) {
     UrlParts parts;
     bool cracked = CrackUrl(url, parts);
     watch.BeginHop(parts.port);
@@ -627,44 +316,50 @@ bool OpenRequest(HINTERNET session, const char* url, DWORD timeout_ms, Watch& wa
     if (!connection) return false;
     DWORD remaining = watch.Remaining();
     if (remaining == 0) return false;
-    // A socket the watch could not find still gives up by the deadline.
+    // A call the watchdog cannot end still gives up by the deadline.
     DWORD timeout = std::min(timeout_ms, remaining);
     SetTimeouts(connection.get(), timeout);
-    // Otherwise WinINet's defaults, as for a URL opened whole: the cache and
-    // cookies. But nothing is written to the cache: Wine's WinINet builds a
-    // cache entry's header text by repeated concatenation, which took
-    // minutes of CPU for a flood of a few megabytes of header lines.
     const char* accept[] = {"*/*", nullptr};
-    DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_CACHE_WRITE |
-                  (parts.secure ? INTERNET_FLAG_SECURE : 0);
+    DWORD flags = kRequestFlags | (parts.secure ? INTERNET_FLAG_SECURE : 0);
+    // No referrer: a feed's server is not told where a redirect came from.
     HINTERNET request =
         HttpOpenRequestA(connection.get(), "GET", parts.object.c_str(), nullptr, nullptr, accept, flags, context);
     if (!request) return false;
     watch.SetRequest(request);
     SetTimeouts(request, timeout);
-    // The request goes out once. A connection kept alive would let a later
-    // fetch reuse it without connecting, unseen by its watch.
-    static const char kHeaders[] = "Connection: close\r\n";
-    watch.BeginSend();
-    BOOL sent = watch.Call([](HINTERNET r) {
-        return HttpSendRequestA(r, kHeaders, static_cast<DWORD>(sizeof kHeaders - 1), nullptr, 0);
+    BOOL decode = TRUE;
+    InternetSetOptionA(request, INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
+    BOOL sent = watch.Call([&](HINTERNET r) {
+        return HttpSendRequestA(r, headers.c_str(), static_cast<DWORD>(headers.size()), nullptr, 0);
     });
     watch.EndSend();
     // Cut off by the watch, WinINet may still report success with half a head.
-    return sent != FALSE && !watch.Aborted();
+    return sent != FALSE && !watch.Over();
 }
 
-bool IsRedirect(Watch& watch) {
+int StatusCode(Watch& watch) {
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!watch.Call([&](HINTERNET r) {
             return HttpQueryInfoA(r, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
         }))
-        return false;
-    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return false;
-    // Without a Location the redirect's own body is the answer.
+        return 0;
+    return static_cast<int>(status);
+}
+
+// The first value of a response header, or an empty field.
+void ReadField(Watch& watch, DWORD query, HttpField& field) {
+    char value[kHttpMaxFieldBytes + 2];
+    DWORD size = sizeof value;
+    DWORD index = 0;
+    if (watch.Call([&](HINTERNET r) { return HttpQueryInfoA(r, query, value, &size, &index); }) &&
+        size < sizeof value)
+        field.Set(value, size);
+}
+
+bool HasLocation(Watch& watch) {
     char probe[1];
-    size = 0;
+    DWORD size = 0;
     return watch.Call([&](HINTERNET r) {
         return HttpQueryInfoA(r, HTTP_QUERY_LOCATION, probe, &size, nullptr) ||
                GetLastError() == ERROR_INSUFFICIENT_BUFFER;
@@ -704,8 +399,8 @@ private:
     Watch& watch_;
 };
 
-HttpStatus Fetch(const char* url, const HttpLimits& limits, size_t padding, Watch& watch, unsigned char** data,
-                 size_t* length) {
+HttpStatus Fetch(const HttpRequest& request, const HttpLimits& limits, size_t padding, Watch& watch,
+                 HttpResult& result, unsigned char** data, size_t* length) {
     InternetHandle session(InternetOpenA(kHttpAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) return HttpStatus::kFailed;
     // WinINet's own defaults would let a server that accepts and then says
@@ -714,19 +409,31 @@ HttpStatus Fetch(const char* url, const HttpLimits& limits, size_t padding, Watc
     // Inherited by the connection and request handles, which carry the watch.
     InternetSetStatusCallbackA(session.get(), &Watch::OnStatus);
 
-    std::string location = url;
+    // The request goes out once, on a connection of its own: one kept alive
+    // would let a later fetch reuse it without connecting, unseen by its
+    // watch.
+    const std::string headers =
+        "Accept-Encoding: gzip\r\nConnection: close\r\n" + RequestHeaderLines(request);
+    std::string location = request.url;
     InternetHandle connection;
     // Destroyed in the reverse order: the watchdog is joined, then the
     // request, the connection and the session close.
     RequestClosed request_closed(watch);
     WatchdogRunning watchdog(watch);
     for (int hops = 0;; ++hops) {
-        if (watch.Over() || !OpenRequest(session.get(), location.c_str(), limits.timeout_ms, watch, connection))
+        if (watch.Over() ||
+            !OpenRequest(session.get(), location.c_str(), headers, limits.timeout_ms, watch, connection))
             return HttpStatus::kFailed;
-        if (!IsRedirect(watch)) {
-            // Cut off right after the head: whether it was a redirect's is
-            // not known.
-            if (watch.Aborted()) return HttpStatus::kFailed;
+        int code = StatusCode(watch);
+        // Cut off right after the head: whether it was a redirect's is not
+        // known.
+        if (watch.Over()) return HttpStatus::kFailed;
+        // Without a Location a redirect's own body is the answer.
+        if (!IsFollowedRedirect(code) || !HasLocation(watch)) {
+            result.code = code;
+            ReadField(watch, HTTP_QUERY_ETAG, result.etag);
+            ReadField(watch, HTTP_QUERY_LAST_MODIFIED, result.last_modified);
+            ReadField(watch, HTTP_QUERY_RETRY_AFTER, result.retry_after);
             break;
         }
         // Wine's WinINet follows a redirect loop forever, so this code
@@ -741,34 +448,43 @@ HttpStatus Fetch(const char* url, const HttpLimits& limits, size_t padding, Watc
         // Wait for data first and read only what is there: a read that times
         // out part-filled would drop the bytes it had (Wine's does).
         DWORD available = 0;
-        if (!watch.Call([&](HINTERNET r) { return InternetQueryDataAvailable(r, &available, 0, 0); }) ||
-            available == 0)
+        if (!watch.Call([&](HINTERNET r) { return InternetQueryDataAvailable(r, &available, 0, 0); })) {
+            if (GetLastError() == kErrorDecodingFailed) return HttpStatus::kFailed;
             break;
+        }
+        if (available == 0) break;
         DWORD got = 0;
         // A failed read (connection reset, time-out, the watchdog) ends the
-        // body like its end does, keeping what arrived.
+        // body like its end does, keeping what arrived; a body that stops
+        // decoding is no body at all.
         if (!watch.Call([&](HINTERNET r) {
                 return InternetReadFile(r, chunk, available < kReadSize ? available : kReadSize, &got);
-            }))
+            })) {
+            if (GetLastError() == kErrorDecodingFailed) return HttpStatus::kFailed;
             got = 0;
+        }
         if (got == 0) break;
         HttpStatus status = body.Append(chunk, got);
         if (status != HttpStatus::kOk) return status;
     }
+    if (watch.Cancelled()) return HttpStatus::kCancelled;
     return body.Release(data, length);
 }
 
 }  // namespace
 
-HttpStatus HttpGet(const char* url, const HttpLimits& limits, size_t padding,
-                   unsigned char** data, size_t* length) {
+HttpResult HttpGet(const HttpRequest& request, const HttpLimits& limits, size_t padding, unsigned char** data,
+                   size_t* length) {
     *data = nullptr;
     *length = 0;
-    if (!url) return HttpStatus::kFailed;
+    HttpResult result;
+    if (!request.url) return result;
     // Declared before the handles Fetch opens, so that it outlives them and
     // their last callbacks.
-    Watch watch(limits.deadline_ms);
-    return Fetch(url, limits, padding, watch, data, length);
+    Watch watch(limits.deadline_ms, request.cancel);
+    result.status = Fetch(request, limits, padding, watch, result, data, length);
+    if (result.status == HttpStatus::kFailed && watch.Cancelled()) result.status = HttpStatus::kCancelled;
+    return result;
 }
 
 }  // namespace platform

@@ -246,8 +246,10 @@ FileStatus ReadWholeFile(const char* path, size_t max_bytes, size_t padding,
     *data = nullptr;
     *length = 0;
     if (!path) return FileStatus::kError;
-    // No sharing: a file that another program is writing is not read half-done.
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    // Shared with other readers (two feeds on one file, a check while a
+    // crawler reads it), never with a writer: a file that another program
+    // is writing is not read half-done, and the open fails instead.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
