@@ -1,6 +1,7 @@
 #include "fetch/feed_crawler.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace feedlet {
 
@@ -18,6 +19,13 @@ void Configure(FeedCrawler* crawler, const char* location, uint32_t interval, ui
         crawler->mutex.Create(name);  // on failure the crawler runs unguarded
     }
     Lock(crawler);
+    const char* old = crawler->url.Narrow();
+    if (!old || !location || std::strcmp(old, location) != 0) {
+        crawler->etag.Clear();
+        crawler->last_modified.Clear();
+        crawler->retry_delay = 0;
+        crawler->wait.store(0);
+    }
     crawler->url.AssignNarrow(location);
     crawler->flags = flags;
     crawler->interval = interval;
@@ -26,7 +34,8 @@ void Configure(FeedCrawler* crawler, const char* location, uint32_t interval, ui
 
 bool AddElapsed(FeedCrawler* crawler, uint32_t seconds) {
     crawler->elapsed += seconds;  // unsigned: a clock set back wraps and falls due
-    if (crawler->elapsed < crawler->interval) return false;
+    uint32_t wait = crawler->wait.load();
+    if (crawler->elapsed < (wait != 0 ? wait : crawler->interval)) return false;
     crawler->elapsed = 0;
     return true;
 }
@@ -80,13 +89,16 @@ void Unlock(FeedCrawler* crawler) {
 
 void Destroy(FeedCrawler* crawler) {
     if (!crawler) return;
-    // Workers waiting for the lock give up; a running fetch ends first.
+    // Workers waiting for the lock give up; a running fetch is cut short.
     crawler->retiring.store(1);
+    crawler->cancel.store(true);
     while (crawler->workers.load() != 0) platform::SleepMilliseconds(1);
     Lock(crawler);
     ReleaseCrawlerDocument(crawler->document);
     crawler->document = nullptr;
     crawler->url.Clear();
+    crawler->etag.Clear();
+    crawler->last_modified.Clear();
     crawler->mutex.Close();
     crawler->elapsed = 0;
     crawler->interval = 0;

@@ -12,28 +12,37 @@ void ScheduleWalk(const ItemList& feeds, CrawlerOfFn crawler_of, int32_t elapsed
     }
 }
 
+int32_t WallStep(int64_t previous, int64_t now, uint32_t tick_ms) {
+    int64_t step = now - previous;
+    if (step < 0) return static_cast<int32_t>(tick_ms / 1000);
+    return step > INT32_MAX ? INT32_MAX : static_cast<int32_t>(step);
+}
+
 namespace {
 
 // Waits out one tick measured with the tick count; true when a stop was
 // requested meanwhile. The event wakes the wait at once on Stop, so an idle
 // plugin does not poll.
 bool WaitTick(Schedule* schedule) {
-    uint32_t start = platform::TickCount();
+    const ScheduleClock& clock = schedule->clock;
+    uint32_t start = clock.tick_count();
     for (;;) {
         if (schedule->stop_requested.load()) return true;
-        uint32_t spent = platform::TickCount() - start;
+        // Unsigned: the count wraps every 49.7 days, and the difference is
+        // right across the wrap.
+        uint32_t spent = clock.tick_count() - start;
         if (spent >= schedule->tick_ms) return false;
-        schedule->wake.Wait(schedule->tick_ms - spent);
+        if (clock.sleep) clock.sleep(schedule->wake, schedule->tick_ms - spent);
+        else schedule->wake.Wait(schedule->tick_ms - spent);
     }
 }
 
 void ScheduleMain(void* argument) {
     auto* schedule = static_cast<Schedule*>(argument);
-    int64_t previous = platform::WallClockSeconds();
+    int64_t previous = schedule->clock.wall_seconds();
     while (!WaitTick(schedule)) {
-        int64_t now = platform::WallClockSeconds();
-        // Truncated to 32 bits: a clock set back gives a negative step.
-        auto elapsed = static_cast<int32_t>(now - previous);
+        int64_t now = schedule->clock.wall_seconds();
+        int32_t elapsed = WallStep(previous, now, schedule->tick_ms);
         try {
             platform::MutexLock hold(*schedule->plugin_lock);
             ScheduleWalk(*schedule->feeds, schedule->crawler_of, elapsed);
