@@ -3,7 +3,9 @@
 // it from the command line, printing UTF-8.
 //
 //   qvhost [--plugin PATH] info
-//   qvhost [--plugin PATH] [--wait SECONDS] print
+//   qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] print
+//       Init, wait (with --until-shown only until every setting has a
+//       text, at most SECONDS), print every setting's line, Free
 //   qvhost [--plugin PATH] setting F S      Init, ShowSetting(F, S, NULL), print its result, Free
 //   qvhost [--plugin PATH] window           Init, the clock window until it is closed, Free
 //   qvhost [--plugin PATH] [--wait SECONDS] exit       Init, wait, ExitProcess without Free
@@ -90,9 +92,24 @@ int CommandInfo(const Plugin& plugin) {
     return 0;
 }
 
-int CommandPrint(const Plugin& plugin, double wait_seconds) {
+// True when every display setting has a text.
+bool EverySettingShown(const Plugin& plugin) {
+    for (int number = 1; number <= 2; ++number) {
+        int count = FunctionInfo(plugin, number).setting_count;
+        for (int setting = 1; setting <= count; ++setting)
+            if (SettingText(plugin, number, setting).empty()) return false;
+    }
+    return true;
+}
+
+int CommandPrint(const Plugin& plugin, double wait_seconds, bool until_shown) {
     plugin.init();
-    PumpMessages(wait_seconds);
+    if (!until_shown) {
+        PumpMessages(wait_seconds);
+    } else {
+        DWORD start = GetTickCount();
+        while (!EverySettingShown(plugin) && GetTickCount() - start < wait_seconds * 1000) PumpMessages(0.1);
+    }
     for (int number = 1; number <= 2; ++number) {
         int count = FunctionInfo(plugin, number).setting_count;
         for (int setting = 1; setting <= count; ++setting) {
@@ -168,7 +185,7 @@ int CommandReload(const std::string& path, double wait_seconds, int times) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|window|exit|reload N|\n"
+                 "usage: qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] info|print|setting F S|window|exit|reload N|\n"
                  "              shoot menu|window|window-menu|window-edit|manager|plugin-settings|display-setting F S FILE\n");
     return 2;
 }
@@ -202,11 +219,13 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 lines with plain LF ends
     std::string plugin_path = DefaultPluginPath();
     double wait_seconds = 3;
+    bool until_shown = false;
     int i = 1;
     for (; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--plugin" && i + 1 < argc) plugin_path = argv[++i];
         else if (arg == "--wait" && i + 1 < argc) wait_seconds = std::atof(argv[++i]);
+        else if (arg == "--until-shown") until_shown = true;
         else break;
     }
     if (i >= argc) return Usage();
@@ -221,7 +240,7 @@ int main(int argc, char** argv) {
     if (command == "info") {
         rc = CommandInfo(plugin);
     } else if (command == "print") {
-        rc = CommandPrint(plugin, wait_seconds);
+        rc = CommandPrint(plugin, wait_seconds, until_shown);
     } else if (command == "exit") {
         rc = CommandExit(plugin, wait_seconds);
     } else if (command == "shoot") {

@@ -11,6 +11,10 @@
 #              Free: the process must end promptly.
 #   reload     load, Init, Free and unload right after a burst of fetches,
 #              many times: no plugin thread may outlive the unload.
+#   retry      the network is not there when the host starts: the start-up
+#              fetch fails, the server answers from 40 s after that, and the
+#              feed is shown after the first retry (60 s), not an interval
+#              (30 minutes) later.
 #   window     a person's round trip in qvhost's clock window: its right-click
 #              menu opens an article setting's dialog, the format is changed,
 #              OK; the window's line and Setting.ini follow.
@@ -41,8 +45,19 @@ import http.server, sys, time
 FEED = (b'<?xml version="1.0"?><rss version="2.0"><channel><title>%s</title>'
         b'<lastBuildDate>Mon, 07 Dec 2026 00:00:00 GMT</lastBuildDate>'
         b'<item><title>one</title></item></channel></rss>')
+first_late = []
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
+        if self.path == '/late.xml':
+            # No answer (the connection just closes) for 40 s after the
+            # first request: a network that is not up yet.
+            now = time.time()
+            first_late[:1] = first_late[:1] or [now]
+            if now - first_late[0] < 40:
+                with open(sys.argv[2], 'a') as log:
+                    log.write('%s-refused %.3f\n' % (self.path, now))
+                self.close_connection = True
+                return
         if self.path == '/slow.xml':
             time.sleep(12)
         if self.path == '/stall.xml':
@@ -128,6 +143,22 @@ reload)
   served=$(wc -l < "$work/served.log")
   [ "$served" -ge 40 ] || fail "only $served fetches were answered: the bursts did not run"
   echo "wine_host reload: 40 cycles, $served fetches answered"
+  ;;
+retry)
+  printf '[RSS000]\r\nURL=http://127.0.0.1:%s/late.xml\r\nRSSName=late\r\nInterval=1800\r\n' "$port" > "$plugins/Feedlet/RSS.ini"
+  printf '[Main]\r\nInfoNum=1\r\nItemNum=0\r\nFlag=0x0\r\n[Info000]\r\nName=late\r\nTarget=late\r\nFormat=%%title\r\n' \
+    > "$plugins/Feedlet/Setting.ini"
+  output=$(timeout 180 "$here/../scripts/wine-run" "$qvhost" --plugin "$plugin_path" --wait 150 --until-shown print)
+  echo "$output"
+  grep -q $'^1\t1\tlate\t/late.xml$' <<<"$output" || fail "the feed was not shown after its server came back"
+  refused=$(awk '$1=="/late.xml-refused"{print $2}' "$work/served.log" | head -1)
+  served=$(awk '$1=="/late.xml"{print $2}' "$work/served.log" | head -1)
+  [ -n "$refused" ] || fail "the start-up fetch was not refused"
+  [ -n "$served" ] || fail "the feed was never served"
+  gap=$(python3 -c "print('%.0f' % ($served - $refused))")
+  # The first retry comes at the second schedule walk, 60 s after start-up.
+  python3 -c "import sys; sys.exit(0 if 55 <= $gap <= 95 else 1)" || fail "the retry came $gap s after the failure"
+  echo "wine_host retry: refused at start-up, shown ${gap} s later by the first retry"
   ;;
 window)
   printf '[RSS000]\r\nURL=http://127.0.0.1:%s/fast.xml\r\nRSSName=fast\r\n' "$port" > "$plugins/Feedlet/RSS.ini"
