@@ -3,6 +3,7 @@
 // it from the command line, printing UTF-8.
 //
 //   qvhost [--plugin PATH] info
+//   qvhost [--plugin PATH] version         the file's version resource (the plugin is not loaded)
 //   qvhost [--plugin PATH] [--wait SECONDS] print
 //   qvhost [--plugin PATH] setting F S      Init, ShowSetting(F, S, NULL), print its result, Free
 //   qvhost [--plugin PATH] window           Init, the clock window until it is closed, Free
@@ -28,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "file_version.h"
 #include "host_plugin.h"
 #include "host_window.h"
 #include "shoot.h"
@@ -87,6 +89,18 @@ int CommandInfo(const Plugin& plugin) {
         Field(prefix + "word1", std::to_string(func.host_word1));
         Field(prefix + "word2", std::to_string(func.host_word2));
     }
+    return 0;
+}
+
+// The plugin file's version resource, read without loading the plugin.
+int CommandVersion(const std::string& path) {
+    VersionFields fields;
+    std::string error;
+    if (!ReadFileVersion(path, &fields, &error)) {
+        std::fprintf(stderr, "qvhost: %s\n", error.c_str());
+        return 1;
+    }
+    for (const auto& field : fields) Field(field.first, field.second);
     return 0;
 }
 
@@ -168,7 +182,7 @@ int CommandReload(const std::string& path, double wait_seconds, int times) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|print|setting F S|window|exit|reload N|\n"
+                 "usage: qvhost [--plugin PATH] [--wait SECONDS] info|version|print|setting F S|window|exit|reload N|\n"
                  "              shoot menu|window|window-menu|window-edit|manager|plugin-settings|display-setting F S FILE\n");
     return 2;
 }
@@ -213,6 +227,7 @@ int main(int argc, char** argv) {
     // A negative, absurd or unreadable wait is no wait.
     if (!(wait_seconds >= 0 && wait_seconds <= 3600)) wait_seconds = 0;
     std::string command = argv[i];
+    if (command == "version") return CommandVersion(plugin_path);
     if (command == "reload" && i + 1 < argc) return CommandReload(plugin_path, wait_seconds, Number(argv[i + 1], 0));
 
     Plugin plugin;

@@ -8,6 +8,7 @@
 #include <io.h>
 #endif
 
+#include "feedlet_version.h"
 #include "platform/platform.h"
 #include "tool.h"
 
@@ -31,7 +32,7 @@ const Command kCommands[] = {
      "[--split TEXT] [--zone MINUTES] [--now PLUGIN_TIME] [--sort]",
      feedlet::tool::RunExpand},
     {"version", "version", [](int, char**) {
-         std::printf("feedlet-tool 1.0.1\n");
+         std::printf("feedlet-tool " FEEDLET_FILE_VERSION_TEXT "\n");
          return 0;
      }},
     {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
