@@ -19,6 +19,7 @@ int RunDate(int argc, char** argv);
 int RunExpand(int argc, char** argv);
 int RunTree(int argc, char** argv);
 int RunDump(int argc, char** argv);
+int RunTokens(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -38,6 +39,7 @@ const Command kCommands[] = {
     {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
     {"tree", "tree LOCATION", feedlet::tool::RunTree},
     {"dump", "dump LOCATION [--sort] [--count]", feedlet::tool::RunDump},
+    {"tokens", "tokens", feedlet::tool::RunTokens},
 };
 
 int Usage() {
