@@ -58,7 +58,7 @@ cmp "$clone_a/build/win32-release/Feedlet.qvlp" "$clone_b/build/win32-release/Fe
   fail "the two clones' DLLs differ"
 sha=$(LC_ALL=C sha256sum "$archive_a" | cut -d' ' -f1)
 grep -qx "sha256:  $sha" "$clone_a.out" || fail "the printed SHA-256 is not the archive's ($sha)"
-grep -qx "size:    $(stat -c %s "$archive_a") bytes" "$clone_a.out" || fail "the printed size is not the archive's"
+grep -qx "size:    $(LC_ALL=C stat -c %s "$archive_a") bytes" "$clone_a.out" || fail "the printed size is not the archive's"
 grep -qx "archive: dist/Feedlet-$version.zip" "$clone_a.out" || fail "the printed path is not the archive's"
 echo "package: both clones give $sha"
 
