@@ -3,6 +3,7 @@
 // it from the command line, printing UTF-8.
 //
 //   qvhost [--plugin PATH] info
+//   qvhost [--plugin PATH] version         the file's version resource (the plugin is not loaded)
 //   qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] print
 //       Init, wait (with --until-shown only until every setting has a
 //       text, at most SECONDS), print every setting's line, Free
@@ -30,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "file_version.h"
 #include "host_plugin.h"
 #include "host_window.h"
 #include "shoot.h"
@@ -100,6 +102,18 @@ bool EverySettingShown(const Plugin& plugin) {
             if (SettingText(plugin, number, setting).empty()) return false;
     }
     return true;
+}
+
+// The plugin file's version resource, read without loading the plugin.
+int CommandVersion(const std::string& path) {
+    VersionFields fields;
+    std::string error;
+    if (!ReadFileVersion(path, &fields, &error)) {
+        std::fprintf(stderr, "qvhost: %s\n", error.c_str());
+        return 1;
+    }
+    for (const auto& field : fields) Field(field.first, field.second);
+    return 0;
 }
 
 int CommandPrint(const Plugin& plugin, double wait_seconds, bool until_shown) {
@@ -185,7 +199,8 @@ int CommandReload(const std::string& path, double wait_seconds, int times) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] info|print|setting F S|window|exit|reload N|\n"
+                 "usage: qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] info|version|print|setting F S|\n"
+                 "              window|exit|reload N|\n"
                  "              shoot menu|window|window-menu|window-edit|manager|plugin-settings|display-setting F S FILE\n");
     return 2;
 }
@@ -232,6 +247,7 @@ int main(int argc, char** argv) {
     // A negative, absurd or unreadable wait is no wait.
     if (!(wait_seconds >= 0 && wait_seconds <= 3600)) wait_seconds = 0;
     std::string command = argv[i];
+    if (command == "version") return CommandVersion(plugin_path);
     if (command == "reload" && i + 1 < argc) return CommandReload(plugin_path, wait_seconds, Number(argv[i + 1], 0));
 
     Plugin plugin;

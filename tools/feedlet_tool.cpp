@@ -8,6 +8,7 @@
 #include <io.h>
 #endif
 
+#include "feedlet_version.h"
 #include "platform/platform.h"
 #include "tool.h"
 
@@ -18,6 +19,7 @@ int RunDate(int argc, char** argv);
 int RunExpand(int argc, char** argv);
 int RunTree(int argc, char** argv);
 int RunDump(int argc, char** argv);
+int RunTokens(int argc, char** argv);
 }  // namespace tool
 }  // namespace feedlet
 
@@ -31,12 +33,13 @@ const Command kCommands[] = {
      "[--split TEXT] [--zone MINUTES] [--now PLUGIN_TIME] [--sort]",
      feedlet::tool::RunExpand},
     {"version", "version", [](int, char**) {
-         std::printf("feedlet-tool 1.0.1\n");
+         std::printf("feedlet-tool " FEEDLET_FILE_VERSION_TEXT "\n");
          return 0;
      }},
     {"date", "date rfc822|w3c TEXT", feedlet::tool::RunDate},
     {"tree", "tree LOCATION", feedlet::tool::RunTree},
     {"dump", "dump LOCATION [--sort] [--count]", feedlet::tool::RunDump},
+    {"tokens", "tokens", feedlet::tool::RunTokens},
 };
 
 int Usage() {

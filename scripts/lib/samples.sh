@@ -3,7 +3,9 @@
 #
 #   choose_preset        sets preset and build_name: the 32-bit product where
 #                        this machine can execute 32-bit code, else win64
-#   lay_out_samples DIR  copies samples/ and the plugin into DIR, serves
+#   lay_out_samples DIR [PLUGIN]
+#                        copies samples/ and the plugin (PLUGIN, else the
+#                        chosen preset's build) into DIR, serves
 #                        DIR/feeds over a local HTTP server (its pid in
 #                        server_pid, the caller kills it) and fills in the
 #                        feed locations of RSS.ini; sets plugin_path (the
@@ -21,9 +23,9 @@ choose_preset() {
 winpath() { echo "Z:${1//\//\\}"; }
 
 lay_out_samples() {
-  local work=$1 port
+  local work=$1 plugin=${2:-build/$preset/Feedlet.qvlp} port
   cp -r samples/. "$work/"
-  cp "build/$preset/Feedlet.qvlp" "$work/Plugins/Feedlet.qvlp"
+  cp "$plugin" "$work/Plugins/Feedlet.qvlp"
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/feeds" >/dev/null 2>&1 &
   server_pid=$!

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "feedlet_version.h"
+
 namespace feedlet {
 
 namespace {
@@ -32,10 +34,10 @@ PluginInfo MakePluginInfo() {
     PluginInfo info;
     std::memset(&info, 0, sizeof info);
     CopyField(info.name, kPluginName);
-    CopyField(info.version, "1.0.1");
+    CopyField(info.version, FEEDLET_VERSION_TEXT);
     CopyField(info.description, kPluginDescription);
-    CopyField(info.copyright, "Copyright (C) 2026 The Feedlet developers");
-    CopyField(info.homepage, "https://feedlet.invalid/");
+    CopyField(info.copyright, FEEDLET_COPYRIGHT);
+    CopyField(info.homepage, FEEDLET_HOMEPAGE);
     CopyField(info.email, "feedlet@feedlet.invalid");
     info.function_count = 2;
     info.host_word1 = 1;
