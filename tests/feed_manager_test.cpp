@@ -17,6 +17,7 @@
 #include "http_test_server.h"
 #include "platform/ini.h"
 #include "platform/platform.h"
+#include "settings/feed_check_run.h"
 #include "settings/feed_edits.h"
 #include "test_util.h"
 
@@ -350,6 +351,83 @@ TEST_F(FeedManagerEditTest, DiscardingKeepsAddedFeedsAsOrdinaryFeeds) {
     Start(Entry(3)->crawler);
     ASSERT_TRUE(WorkersDone(Entry(3)->crawler));
     EXPECT_EQ(g_notified.load(), 1);
+}
+
+// OK never waits on a slow server: a feed whose fetch trickles is changed
+// and another deleted, and the commit returns while the trickles are still
+// far from their end (the server sees the client leave), the changed feed
+// fetched again from its new location at once.
+TEST_F(FeedManagerEditTest, CommittingCancelsFetchesInsteadOfWaitingForThem) {
+    using End = TestHttpServer::TrickleEnd;
+    TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    server.Route("/slow-a", TestHttpServer::TrickleBody(400, 100));
+    server.Route("/slow-c", TestHttpServer::TrickleBody(400, 100));
+    Configure(Entry(0)->crawler, server.Url("/slow-a").c_str(), 600, 0);
+    Configure(Entry(2)->crawler, server.Url("/slow-c").c_str(), 600, 0);
+    Start(Entry(0)->crawler);
+    Start(Entry(2)->crawler);
+    for (const char* path : {"/slow-a", "/slow-c"})
+        ASSERT_TRUE(WaitUntil([&] { return server.TrickleSent(path) >= 2; }, kWaitMs, "the trickles to begin"));
+    ASSERT_TRUE(UpdateFeed(*Entry(0), Fields("a", good, 600, true)));
+    MarkFeedDeleted(*Entry(2));
+    EXPECT_EQ(CommitFeedEdits(config, plugin_lock, 1, CountNotify), 1);
+    for (const char* path : {"/slow-a", "/slow-c"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(server.WaitForTrickleEnd(path, kWaitMs), End::kClientLeft);
+        EXPECT_LT(server.TrickleSent(path), 400u) << "the commit waited for the trickle";
+    }
+    ASSERT_EQ(config.feeds.Count(), 2u);
+    ASSERT_TRUE(WorkersDone(Entry(0)->crawler));
+    ASSERT_NE(Entry(0)->crawler->document, nullptr) << "the new location, fetched at once";
+    server.Stop();
+}
+
+// A check on its own worker: the callback comes from that thread when the
+// check has ended, the result is taken once; cancelled, the download ends at
+// once, nobody is called and nothing waits for the worker.
+TEST(FeedCheckRunTest, ThreadsChecksRunAsideAndCancelAtOnce) {
+    using End = TestHttpServer::TrickleEnd;
+    TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    server.Route("/feed", TestHttpServer::Body(200, kGoodFeed));
+    server.Route("/slow", TestHttpServer::TrickleBody(400, 100));
+    static std::atomic<int> ended{0};
+    ended = 0;
+    auto count = [](void*) { ended.fetch_add(1); };
+    {
+        FeedCheckRun run;
+        EXPECT_FALSE(run.Running());
+        ASSERT_TRUE(run.Start(server.Url("/feed").c_str(), count, nullptr));
+        EXPECT_TRUE(run.Running());
+        EXPECT_FALSE(run.Start(server.Url("/feed").c_str(), count, nullptr)) << "one check at a time";
+        ASSERT_TRUE(WaitUntil([] { return ended.load() == 1; }, kWaitMs, "the check to end"));
+        FeedCheck check = run.Take();
+        EXPECT_TRUE(check.recognised);
+        EXPECT_EQ(check.title, u"Good");
+        EXPECT_FALSE(run.Running());
+        EXPECT_FALSE(run.Take().recognised) << "taken once";
+    }
+    {
+        FeedCheckRun run;
+        ASSERT_TRUE(run.Start(server.Url("/slow").c_str(), count, nullptr));
+        ASSERT_TRUE(WaitUntil([&] { return server.TrickleSent("/slow") >= 2; }, kWaitMs, "the trickle"));
+        EXPECT_FALSE(run.Take().recognised) << "not ended yet";
+        EXPECT_TRUE(run.Running());
+        run.Cancel();
+        EXPECT_FALSE(run.Running());
+        EXPECT_EQ(server.WaitForTrickleEnd("/slow", kWaitMs), End::kClientLeft);
+        EXPECT_LT(server.TrickleSent("/slow"), 400u);
+    }
+    {
+        // Destroyed while running: the same.
+        FeedCheckRun run;
+        ASSERT_TRUE(run.Start(server.Url("/slow").c_str(), count, nullptr));
+        ASSERT_TRUE(WaitUntil([&] { return server.RequestCount("/slow") == 2; }, kWaitMs, "the request"));
+    }
+    EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWaitMs));
+    EXPECT_EQ(ended.load(), 1) << "a cancelled check calls nobody";
+    server.Stop();
 }
 
 TEST(FeedCheckTest, TrialFetchesAndTheirMessages) {

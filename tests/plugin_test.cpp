@@ -7,6 +7,7 @@
 
 #include "config/configuration.h"
 #include "fetch/feed_crawler.h"
+#include "http_test_server.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
 #include "plugin/plugin_info.h"
@@ -92,6 +93,37 @@ TEST_F(PluginTest, FreeStopsEverythingAndDetachDoesNotFreeTwice) {
     EXPECT_FALSE(Plugin().plugin_lock.IsCreated());
     PluginDetach(false);  // Free already ran: nothing more to stop
     EXPECT_EQ(Plugin().info_settings.Count(), 0u);
+}
+
+// The host closing while servers trickle: Free cancels every running fetch
+// at once and returns while the trickles are far from their end.
+TEST_F(PluginTest, FreeCancelsTricklingFetchesInsteadOfWaitingForThem) {
+    using End = TestHttpServer::TrickleEnd;
+    TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    std::string feeds;
+    for (int i = 0; i < 3; ++i) {
+        std::string path = "/slow" + std::to_string(i);
+        server.Route(path, TestHttpServer::TrickleBody(400, 100));
+        feeds += "[RSS00" + std::to_string(i) + "]\r\nURL=" + server.Url(path) + "\r\nRSSName=s" + std::to_string(i) +
+                 "\r\n";
+    }
+    WriteFeeds(feeds);
+    WriteSettings("[Main]\r\nInfoNum=1\r\nItemNum=0\r\n[Info000]\r\nTarget=s0\r\nFormat=%title\r\n");
+    PluginInit();
+    for (int i = 0; i < 3; ++i) {
+        std::string path = "/slow" + std::to_string(i);
+        ASSERT_TRUE(WaitUntil([&] { return server.TrickleSent(path) >= 2; }, kWaitMs, "the trickles to begin"));
+    }
+    EXPECT_NE(PluginFree(false), 0);
+    EXPECT_EQ(CrawlerWorkers().Live(), 0u);
+    for (int i = 0; i < 3; ++i) {
+        std::string path = "/slow" + std::to_string(i);
+        SCOPED_TRACE(path);
+        EXPECT_EQ(server.WaitForTrickleEnd(path, kWaitMs), End::kClientLeft);
+        EXPECT_LT(server.TrickleSent(path), 400u) << "Free waited for the trickle";
+    }
+    server.Stop();
 }
 
 TEST_F(PluginTest, StartUpFetchesEveryFeedOnce) {

@@ -390,7 +390,7 @@ int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int app
         // the worker reads the callback under the crawler's lock.
         FeedCrawler* crawler = entry->crawler;
         if (notify && crawler && !crawler->notify && !removed) {
-            Lock(crawler);
+            LockCancellingFetch(crawler);
             crawler->notify = notify;
             Unlock(crawler);
         }
@@ -404,9 +404,13 @@ int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int app
                 if (FeedEntry* pending = entry->pending) {
                     CopyName(entry->name, pending->name);
                     if (FeedCrawler* edited = pending->crawler) {
-                        if (entry->crawler) {
-                            Configure(entry->crawler, edited->url.Narrow(), edited->interval, edited->flags);
-                            Start(entry->crawler);
+                        if (FeedCrawler* own = entry->crawler) {
+                            // A fetch of the old settings is cut short, not
+                            // waited out: the new ones are fetched at once.
+                            LockCancellingFetch(own);
+                            Configure(own, edited->url.Narrow(), edited->interval, edited->flags);
+                            Unlock(own);
+                            Start(own);
                         }
                         MarkSettingsOf(config, entry->crawler, false);
                     }

@@ -97,7 +97,8 @@ void LoadConfiguration(Configuration& config);
 // notify (when given) like every feed Init registers, so whatever menu is
 // built from the list later follows its fetches; with apply it is also
 // fetched at once, like a modified feed, instead of staying empty for a
-// whole interval.
+// whole interval. A fetch running on a crawler it changes is cancelled, not
+// waited out, so OK in the feed manager never waits on a slow server.
 int CommitFeedEdits(Configuration& config, platform::Mutex& plugin_lock, int apply,
                     CrawlerNotifyFn notify = nullptr);
 // Writes RSS.ini, then the dirty display settings.

@@ -157,10 +157,12 @@ bool LoadDocumentFromBuffer(XmlNode& root, DownloadBuffer& buffer) {
     return root.ParseDocument(block, const_cast<char16_t*>(content), length) == XmlDocumentResult::kParsed;
 }
 
-bool LoadDocument(XmlNode& root, const char* location) {
+bool LoadDocument(XmlNode& root, const char* location) { return LoadDocument(root, location, FetchOptions{}); }
+
+bool LoadDocument(XmlNode& root, const char* location, const FetchOptions& options) {
     root.Clear();
     DownloadBuffer buffer;
-    if (!FetchLocation(buffer, location)) return false;
+    if (!FetchLocation(buffer, location, options, nullptr)) return false;
     return LoadDocumentFromBuffer(root, buffer);
 }
 

@@ -86,6 +86,8 @@ const char16_t* SkipDeclaration(const char16_t* text);
 // when the download fails, memory runs out, or the document is too large to
 // hold (XmlNode::ParseDocument). root is emptied first in every case.
 bool LoadDocument(XmlNode& root, const char* location);
+// The same with the fetch's options (its cancel flag, say).
+bool LoadDocument(XmlNode& root, const char* location, const FetchOptions& options);
 // The same for bytes already fetched (tests and fuzzing): decodes the
 // buffer and parses it into root. The buffer is empty afterwards: its bytes
 // are released once decoded, or become the tree's (UTF-16).

@@ -9,11 +9,18 @@
 namespace feedlet {
 
 bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time) {
+    return BuildFeedDocument(document, location, sort_by_time, nullptr);
+}
+
+bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time,
+                       const std::atomic<bool>* cancel) {
     // A failed download leaves the caller's document untouched: a crawler
     // keeps showing the last good one.
     if (!document) return false;
+    FetchOptions options;
+    options.cancel = cancel;
     XmlNode root;
-    if (!LoadDocument(root, location)) return false;
+    if (!LoadDocument(root, location, options)) return false;
     return ExtractFeedDocumentAndRelease(document, root, sort_by_time);
 }
 

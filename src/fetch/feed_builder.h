@@ -2,6 +2,8 @@
 // document (feed/feed_document.h) from the tree.
 #pragma once
 
+#include <atomic>
+
 namespace feedlet {
 
 struct DownloadBuffer;
@@ -12,6 +14,10 @@ struct FeedDocument;
 // False when the download fails or the document is too large to hold
 // (document left as it was), or no feed was recognised (document empty).
 bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time);
+// The same, ended at once (and failed) when *cancel is set from another
+// thread meanwhile.
+bool BuildFeedDocument(FeedDocument* document, const char* location, bool sort_by_time,
+                       const std::atomic<bool>* cancel);
 // The same for bytes already in memory (fuzzing, benchmarks): buffer holds
 // them as a download would and may be changed in place.
 bool BuildFeedDocumentFromBuffer(FeedDocument* document, DownloadBuffer& buffer, bool sort_by_time);

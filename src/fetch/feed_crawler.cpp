@@ -77,6 +77,15 @@ void Lock(FeedCrawler* crawler) {
     if (crawler) crawler->mutex.Lock();
 }
 
+void LockCancellingFetch(FeedCrawler* crawler) {
+    if (!crawler) return;
+    crawler->cancel.store(true);
+    Lock(crawler);
+    // Only the host's thread cancels, and it holds the lock now: the next
+    // fetch, which can only begin after Unlock, sees the flag down.
+    crawler->cancel.store(false);
+}
+
 bool TryLock(FeedCrawler* crawler) {
     if (!crawler) return false;
     if (!crawler->mutex.IsCreated()) return true;

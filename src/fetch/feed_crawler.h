@@ -68,6 +68,11 @@ bool IsBusy(FeedCrawler* crawler);
 // Starts a fetch on a worker thread unless one is running.
 void Start(FeedCrawler* crawler);
 void Lock(FeedCrawler* crawler);
+// Lock for the host's thread, which must never wait on the network: a
+// running fetch is cancelled (its download ends at once and fails, the
+// document stays) instead of waited out. A fetch that starts after the lock
+// is let go runs normally.
+void LockCancellingFetch(FeedCrawler* crawler);
 // Takes the lock only if that needs no waiting: false while a fetch holds
 // it. A crawler whose lock could not be created runs unguarded, so that
 // "takes" it at once.

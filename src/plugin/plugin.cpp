@@ -99,7 +99,11 @@ int PluginFree(bool process_exiting) {
         // No schedule walk runs any more: the list can go. Each crawler's
         // destruction waits for its running fetch, and every worker and the
         // schedule thread have returned before the state they use is torn
-        // down.
+        // down. Every running fetch is cancelled first, all at once, so
+        // that the host's Free never waits on a slow server, one feed after
+        // another.
+        for (FeedEntry* entry : state.feeds.As<FeedEntry>())
+            if (entry && entry->crawler) entry->crawler->cancel.store(true);
         state.feeds.Clear();
         CrawlerWorkers().WaitIdle(UINT32_MAX);
     }

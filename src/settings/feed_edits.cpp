@@ -1,4 +1,5 @@
 #include "settings/feed_edits.h"
+#include "settings/feed_check_run.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -133,15 +134,7 @@ FeedRowCells FeedRow(const FeedEntry& entry) {
     return cells;
 }
 
-FeedCheck CheckFeedLocation(const char* location) {
-    FeedCheck check;
-    FeedDocument document;  // the check's own; released on return
-    if (!BuildFeedDocument(&document, location, false)) return check;
-    check.recognised = true;
-    check.kind = document.kind;
-    if (const char16_t* title = document.channel.WideText(kMemberTitle)) check.title = title;
-    return check;
-}
+FeedCheck CheckFeedLocation(const char* location) { return CheckFeedLocation(location, nullptr); }
 
 const char16_t* FeedKindName(int32_t kind) {
     switch (kind) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "plugin/plugin_state.h"
+#include "settings/feed_check_run.h"
 #include "settings/feed_edits.h"
 #include "settings/intervals.h"
 #include "ui/dialog_controls.h"
@@ -30,6 +31,14 @@ const Column kColumns[] = {
     {L"ソート", 30},
 };
 
+// Posted by a check's worker when the check has ended.
+constexpr UINT kCheckEndedMessage = WM_APP + 1;
+// What the Check button says while a check runs.
+constexpr wchar_t kCheckRunningText[] = L"チェック中…";
+// The buttons a running check disables: everything but Cancel, which ends
+// the check and the dialog.
+constexpr int kBusyButtons[] = {IDC_MANAGER_ADD, IDC_MANAGER_UPDATE, IDC_MANAGER_DELETE, IDC_MANAGER_CHECK, IDOK};
+
 // The dialog's inputs and state, one per open dialog, reached from the
 // window through GWLP_USERDATA.
 struct FeedManagerDialogData {
@@ -40,6 +49,9 @@ struct FeedManagerDialogData {
     // loaded from the selected row and when the dialog opens: OK asks before
     // it leaves typed values behind.
     bool edited = false;
+    // The trial fetch while it runs, and the Check button's own text.
+    FeedCheckRun check;
+    std::u16string check_text;
 };
 
 FeedManagerDialogData* DataOf(HWND dialog) {
@@ -234,14 +246,45 @@ void OnDelete(HWND dialog, FeedManagerDialogData& data) {
     SendMessageW(List(dialog), LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
 }
 
-// The trial fetch runs here, on the dialog's thread: the dialog waits for
-// it, within the fetch's own time-outs and size limit.
-void OnCheck(HWND dialog) {
+// The worker thread, when the check has ended: only a post.
+void OnCheckEnded(void* context) { PostMessageW(static_cast<HWND>(context), kCheckEndedMessage, 0, 0); }
+
+void ShowCheckRunning(HWND dialog, FeedManagerDialogData& data, bool running) {
+    for (int id : kBusyButtons) EnableWindow(GetDlgItem(dialog, id), running ? FALSE : TRUE);
+    HWND button = GetDlgItem(dialog, IDC_MANAGER_CHECK);
+    if (running) {
+        data.check_text = ControlText(dialog, IDC_MANAGER_CHECK);
+        SetWindowTextW(button, kCheckRunningText);
+        // The focus must not stay on a button that no longer answers.
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDCANCEL)), TRUE);
+    } else {
+        SetWindowTextW(button, reinterpret_cast<const wchar_t*>(data.check_text.c_str()));
+    }
+}
+
+// The trial fetch runs on a worker thread, within the fetch's own time-outs
+// and size limit; the dialog goes on painting and answering meanwhile.
+void OnCheck(HWND dialog, FeedManagerDialogData& data) {
+    if (data.check.Running()) return;
     std::string url = ReadFields(dialog).url;
-    HCURSOR previous = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
-    FeedCheck check = CheckFeedLocation(url.c_str());
-    SetCursor(previous);
+    if (!data.check.Start(url.c_str(), OnCheckEnded, dialog)) {
+        Show(dialog, FeedCheckMessage(FeedCheck{}), MB_OK);
+        return;
+    }
+    ShowCheckRunning(dialog, data, true);
+}
+
+void OnCheckDone(HWND dialog, FeedManagerDialogData& data) {
+    if (!data.check.Running()) return;
+    FeedCheck check = data.check.Take();
+    ShowCheckRunning(dialog, data, false);
     Show(dialog, FeedCheckMessage(check), MB_OK);
+}
+
+// Cancel, Escape and the close box end a running check with the dialog.
+void OnCancel(HWND dialog, FeedManagerDialogData& data) {
+    data.check.Cancel();
+    EndDialog(dialog, IDCANCEL);
 }
 
 void OnOk(HWND dialog, FeedManagerDialogData& data) {
@@ -267,7 +310,7 @@ void OnCommand(HWND dialog, FeedManagerDialogData& data, int id, int code) {
             OnOk(dialog, data);
             return;
         case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
+            OnCancel(dialog, data);
             return;
         default:
             break;
@@ -284,7 +327,7 @@ void OnCommand(HWND dialog, FeedManagerDialogData& data, int id, int code) {
             OnDelete(dialog, data);
             break;
         case IDC_MANAGER_CHECK:
-            OnCheck(dialog);
+            OnCheck(dialog, data);
             break;
         default:
             break;
@@ -292,8 +335,9 @@ void OnCommand(HWND dialog, FeedManagerDialogData& data, int id, int code) {
 }
 
 // However the dialog ends, no mark and no pending copy outlive it; after OK
-// there is nothing left to discard.
+// there is nothing left to discard. No check outlives it either.
 void OnDestroy(FeedManagerDialogData& data) {
+    data.check.Cancel();
     CommitFeedEdits(*data.state, data.state->plugin_lock, 0, OnFeedUpdated);
 }
 
@@ -311,7 +355,10 @@ INT_PTR CALLBACK FeedManagerProc(HWND dialog, UINT message, WPARAM wparam, LPARA
                 OnCommand(dialog, *data, LOWORD(wparam), HIWORD(wparam));
                 return TRUE;
             case WM_CLOSE:
-                EndDialog(dialog, IDCANCEL);
+                OnCancel(dialog, *data);
+                return TRUE;
+            case kCheckEndedMessage:
+                OnCheckDone(dialog, *data);
                 return TRUE;
             case WM_DESTROY:
                 OnDestroy(*data);
