@@ -312,7 +312,7 @@ TEST_F(ArticleMenuModelTest, CommandsAreUniqueAndNeverZero) {
 TEST_F(ArticleMenuModelTest, AfterCommittedEditsNoSubmenuShowsADestroyedCrawler) {
     Configuration config;
     platform::Mutex plugin_lock;
-    plugin_lock.Create(nullptr);
+    plugin_lock.Create();
     for (const char* name : {"keep", "drop", "also"}) {
         FeedEntry* entry = AddFeed(name, Rss("<title>T</title>", {{"x", "http://x/", ""}}));
         feeds.RemoveAt(static_cast<int32_t>(feeds.Count()) - 1, 0);

@@ -2,8 +2,14 @@
 // plugin folder: what the host sees through the exports.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "config/configuration.h"
 #include "fetch/feed_crawler.h"
@@ -114,4 +120,95 @@ TEST_F(PluginTest, StartUpFetchesEveryFeedOnce) {
     EXPECT_NE(PluginFree(false), 0);
 }
 
+#ifdef _WIN32
+// The lock names the plugin used to give its mutexes: the same in every
+// process that loads it at the same address, as a second clock does.
+std::string OldLockName(const char* prefix, const void* address) {
+    char name[100];
+    std::snprintf(name, sizeof name, "%s%p", prefix, address);
+    return name;
+}
+
+// Another process (this program, started with --hold-mutexes) creates and
+// holds mutexes under the names the plugin's locks used to have. The locks
+// are the process's own now: the fetch and Free go on as if it were not
+// there. Free runs on a thread of its own, so that a hang would show as a
+// failure instead of holding the test.
+TEST_F(PluginTest, AnotherProcessHoldingTheOldLockNamesDelaysNothing) {
+    std::string feed = host.path() + "feed.xml";
+    WriteFile(feed, "<rss><channel><title>before</title></channel></rss>");
+    WriteFeeds("[RSS000]\r\nURL=" + feed + "\r\nRSSName=Local\r\n");
+    WriteSettings("[Main]\r\nInfoNum=1\r\nItemNum=0\r\n[Info000]\r\nTarget=Local\r\nFormat=%title\r\n");
+    PluginInit();
+    FeedCrawler* crawler = Plugin().feeds.At<FeedEntry>(0)->crawler;
+    ASSERT_TRUE(WaitUntil([crawler] { return crawler->workers.load() == 0; }, kWaitMs, "the start-up fetch"));
+    auto title = [] {
+        char16_t buffer[32] = {};
+        PluginGetText(1, 1, buffer, 32);
+        return std::u16string(buffer);
+    };
+    ASSERT_EQ(title(), u"before");
+
+    std::string tag = std::to_string(GetCurrentProcessId());
+    std::string ready_name = "feedlet-test-ready-" + tag;
+    std::string release_name = "feedlet-test-release-" + tag;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, ready_name.c_str());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, release_name.c_str());
+    ASSERT_TRUE(ready && release);
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    std::string command = "\"" + std::string(program) + "\" --hold-mutexes " + ready_name + " " + release_name + " " +
+                          OldLockName("QVLP_Feedlet_", Plugin().module) + " " +
+                          OldLockName("Brantworks_RSS_Crawl_", crawler);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    EXPECT_EQ(WaitForSingleObject(ready, kWaitMs), WAIT_OBJECT_0) << "the other process did not take the names";
+
+    WriteFile(feed, "<rss><channel><title>after</title></channel></rss>");
+    Start(crawler);
+    bool fetched = WaitUntil([&] { return title() == u"after"; }, 20000, "the fetch");
+    std::atomic<int> freed{0};
+    platform::WorkerGroup freeing;
+    freeing.Start([](void* result) { static_cast<std::atomic<int>*>(result)->store(PluginFree(false) ? 1 : 2); },
+                  &freed);
+    bool free_returned = WaitUntil([&] { return freed.load() != 0; }, 20000, "Free");
+
+    SetEvent(release);
+    DWORD exit_code = 9;
+    EXPECT_EQ(WaitForSingleObject(child.hProcess, kWaitMs), WAIT_OBJECT_0);
+    GetExitCodeProcess(child.hProcess, &exit_code);
+    EXPECT_TRUE(freeing.WaitIdle(kWaitMs));
+    EXPECT_TRUE(fetched) << "a fetch waited for the other process";
+    EXPECT_TRUE(free_returned) << "Free waited for the other process";
+    EXPECT_EQ(freed.load(), 1);
+    EXPECT_EQ(exit_code, 0u) << "the other process could not hold every name";
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    CloseHandle(ready);
+    CloseHandle(release);
+}
+#endif
+
 }  // namespace
+
+#ifdef _WIN32
+// The other process of the test above: takes a mutex under each name, as a
+// second copy of the plugin would, says so through the ready event, and
+// holds them until the release event (its exit lets them go).
+int feedlet::testing_util::HoldNamedMutexes(int count, char** arguments) {
+    if (count < 2) return 2;
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, arguments[0]);
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, arguments[1]);
+    if (!ready || !release) return 2;
+    int held = 0;
+    for (int i = 2; i < count; ++i) {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, arguments[i]);
+        if (mutex && WaitForSingleObject(mutex, 10000) != WAIT_TIMEOUT) ++held;
+    }
+    SetEvent(ready);
+    WaitForSingleObject(release, 120000);
+    return held == count - 2 ? 0 : 3;
+}
+#endif

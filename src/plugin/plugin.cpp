@@ -1,6 +1,5 @@
 #include "plugin/plugin.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "core/encoding.h"
@@ -76,9 +75,7 @@ int PluginInit() {
         Start(entry->crawler);
     }
 
-    char name[64];
-    std::snprintf(name, sizeof name, "QVLP_Feedlet_%p", state.module);
-    state.plugin_lock.Create(name);
+    state.plugin_lock.Create();
 
     state.schedule.feeds = &state.feeds;
     state.schedule.crawler_of = CrawlerOfEntry;
