@@ -309,6 +309,85 @@ TEST_F(ArticleMenuModelTest, CommandsAreUniqueAndNeverZero) {
     EXPECT_EQ(model.Find(0), nullptr);
 }
 
+// Every command of a live node, checked: within 1..0xFFFF, found again,
+// given to no other live node.
+void ExpectCommandsLive(const ArticleMenuModel& model, const MenuNode& node, std::vector<bool>& used) {
+    ASSERT_GE(node.command, 1u);
+    ASSERT_LE(node.command, 0xFFFFu);
+    ASSERT_FALSE(used[node.command]) << "command " << node.command << " given to two live nodes";
+    used[node.command] = true;
+    ASSERT_EQ(model.Find(node.command), &node);
+    for (const MenuNode* child : node.children.As<MenuNode>()) ExpectCommandsLive(model, *child, used);
+}
+
+void ExpectCommandsLive(const ArticleMenuModel& model) {
+    std::vector<bool> used(0x10000, false);
+    ExpectCommandsLive(model, model.root(), used);
+    EXPECT_EQ(std::count(used.begin(), used.end(), true), static_cast<long>(model.NodeCount()));
+}
+
+// Menu item identifiers are 16-bit: a 20-article feed refetched every five
+// minutes for a month of rebuilds goes round the commands several times,
+// reusing those of entries that are gone and never one that is shown.
+TEST_F(ArticleMenuModelTest, CommandsStayWithin16BitsOverTenThousandRebuilds) {
+    std::vector<Item> items;
+    for (int i = 0; i < 20; ++i) items.push_back({"t" + std::to_string(i), "http://x/" + std::to_string(i), ""});
+    FeedEntry* feed = AddFeed("f", Rss("<title>T</title><link>http://x/</link>", items));
+    AddFeed("g", Rss("<title>G</title>", {{"g", "http://g/", ""}}));
+    model.Build(feeds, nullptr, kNow);
+    const MenuNode& other = FeedNode(1);
+    uint32_t other_command = other.children.At<MenuNode>(2)->command;
+    uint32_t highest = 0;
+    int wraps = 0;
+    for (int round = 0; round < 10000; ++round) {
+        uint32_t gone = FeedNode(0).children.At<MenuNode>(5)->command;
+        ASSERT_EQ(model.RebuildFeed(feed->crawler, nullptr, kNow), ArticleMenuModel::Refresh::kRebuilt);
+        const MenuNode& rebuilt = FeedNode(0);
+        ASSERT_EQ(rebuilt.children.Count(), 22u);
+        const MenuNode* article = rebuilt.children.At<MenuNode>(5);
+        if (article->command < highest) ++wraps;
+        highest = article->command;
+        // A command whose entry is gone leads nowhere until it comes round.
+        ASSERT_EQ(model.Find(gone), nullptr);
+        if (round % 97 == 0) ExpectCommandsLive(model);
+        EXPECT_EQ(Utf8Of(model.Find(article->command)->link.Wide()), "http://x/3");
+    }
+    ExpectCommandsLive(model);
+    EXPECT_GE(wraps, 3) << "10,000 rebuilds of 22 entries go round 0xFFFF commands three times";
+    EXPECT_EQ(other.children.At<MenuNode>(2)->command, other_command) << "another feed's entry kept its command";
+    EXPECT_EQ(model.Find(other_command), other.children.At<MenuNode>(2));
+}
+
+// No real feed comes near 0xFFFF entries, but a hostile one may: the nodes
+// beyond the last free command are left out, the build ends, and the
+// commands come back once those nodes are gone.
+TEST_F(ArticleMenuModelTest, MoreNodesThanCommandsLeavesTheRestOut) {
+    std::string xml = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>big</title>";
+    for (int i = 0; i < 70000; ++i) xml += "<item><title>t" + std::to_string(i) + "</title><link>http://x/</link></item>";
+    xml += "</channel></rss>";
+    AddFeed("big", xml);
+    AddFeed("small", Rss("<title>S</title>", {{"s", "http://s/", ""}}));
+    ASSERT_EQ(feeds.At<FeedEntry>(0)->crawler->document->articles->Count(), 70000u);
+
+    model.Build(feeds, nullptr, kNow);
+    EXPECT_EQ(model.NodeCount(), 0xFFFFu);
+    ASSERT_EQ(model.root().children.Count(), 1u) << "no command was left for the second feed";
+    // Root, the feed, its home page and separator, and the first articles.
+    EXPECT_EQ(FeedNode(0).children.Count(), 0xFFFFu - 2);
+    EXPECT_EQ(Entries(FeedNode(0)).back(), "item ----- t" + std::to_string(0xFFFF - 5));
+    ExpectCommandsLive(model);
+    EXPECT_EQ(model.RebuildFeed(feeds.At<FeedEntry>(0)->crawler, nullptr, kNow), ArticleMenuModel::Refresh::kRebuilt);
+    EXPECT_EQ(model.NodeCount(), 0xFFFFu);
+    ExpectCommandsLive(model);
+
+    // Without the big feed every command is free again.
+    feeds.RemoveAt(0, 1);
+    model.Build(feeds, nullptr, kNow);
+    EXPECT_EQ(model.NodeCount(), 1u + 1u + 3u);
+    EXPECT_EQ(Entries(FeedNode(0)), (std::vector<std::string>{"grayed S", "----", "item ----- s"}));
+    ExpectCommandsLive(model);
+}
+
 TEST_F(ArticleMenuModelTest, AfterCommittedEditsNoSubmenuShowsADestroyedCrawler) {
     Configuration config;
     platform::Mutex plugin_lock;

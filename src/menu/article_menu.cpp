@@ -109,17 +109,18 @@ ArticleMenuModel::~ArticleMenuModel() {
 }
 
 MenuNode* ArticleMenuModel::NewNode(MenuNodeKind kind) {
+    if (nodes_.size() >= kMaxMenuCommand) return nullptr;
     auto* node = new (std::nothrow) MenuNode;
     if (!node) return nullptr;
     node->kind = kind;
-    // Commands count up and skip 0 and any still in use, so a stale command
-    // (of a node rebuilt away) finds nothing for a very long time.
-    for (;;) {
-        uint32_t command = next_command_++;
-        if (command == 0 || nodes_.count(command)) continue;
-        node->command = command;
-        break;
-    }
+    // Commands go round 1..0xFFFF from the last one given, skipping those in
+    // use: a live command is never given twice, and one whose node is gone
+    // finds nothing until the round comes back to it (a day or more of
+    // rebuilds). A free command exists, so the walk ends.
+    uint32_t command = next_command_;
+    while (nodes_.count(command)) command = command == kMaxMenuCommand ? 1 : command + 1;
+    next_command_ = command == kMaxMenuCommand ? 1 : command + 1;
+    node->command = command;
     try {
         nodes_.emplace(node->command, node);
     } catch (...) {
