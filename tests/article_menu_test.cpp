@@ -236,6 +236,60 @@ TEST(ArticleMenuLabelTest, OnlyWebLinksAreOpened) {
     }
 }
 
+// What reaches the shell, which puts it on the browser's command line: only
+// characters that stand in a URL as they are, escapes kept, and nothing at
+// all for a link that could split a line.
+TEST(ArticleMenuLabelTest, LinksAreEncodedForTheShell) {
+    struct Row {
+        std::u16string link;
+        const char16_t* shell;  // null: refused
+    } rows[] = {
+        {u"http://example.com/a?b=1&c=2#top", u"http://example.com/a?b=1&c=2#top"},
+        {u"https://[::1]:8080/~user/p;x=1,2+3*'()!$@", u"https://[::1]:8080/~user/p;x=1,2+3*'()!$@"},
+        {u"http://x/a b", u"http://x/a%20b"},
+        {u"http://x/\" --flag", u"http://x/%22%20--flag"},
+        {u"http://x/\"&calc", u"http://x/%22&calc"},
+        {u"http://x/<script>`^{|}\\", u"http://x/%3Cscript%3E%60%5E%7B%7C%7D%5C"},
+        {u"http://x/%41%7e%", u"http://x/%41%7e%25"},
+        {u"http://x/%4", u"http://x/%254"},
+        {u"http://x/%zz%4g", u"http://x/%25zz%254g"},
+        {u"http://x/\t\x01\x1f\x7f", u"http://x/%09%01%1F%7F"},
+        {u"http://x/caf\u00e9", u"http://x/caf%C3%A9"},
+        {u"http://例え.jp/記事?q=日本", u"http://%E4%BE%8B%E3%81%88.jp/%E8%A8%98%E4%BA%8B?q=%E6%97%A5%E6%9C%AC"},
+        {u"http://x/😀", u"http://x/%F0%9F%98%80"},
+        {u"http://x/\u0085\u3000", u"http://x/%C2%85%E3%80%80"},
+        {std::u16string(u"http://x/") + char16_t(0xD800) + u"a", u"http://x/%EF%BF%BDa"},
+        {std::u16string(u"http://x/") + char16_t(0xDC00), u"http://x/%EF%BF%BD"},
+        {u"HTTPS://X/", u"HTTPS://X/"},
+        {u"http://x/a\rb", nullptr},
+        {u"http://x/a\nSet-Cookie: x", nullptr},
+        {u"http://x/\r\n", nullptr},
+        {std::u16string(u"http://x/a\0b", 12), nullptr},
+        {u"javascript:alert(1)", nullptr},
+        {u"file:///C:/Windows/notepad.exe", nullptr},
+        {u" http://x/", nullptr},
+        {u"", nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Utf8Of(row.link.c_str()));
+        std::u16string out = u"junk";
+        bool ok = EncodeLinkForShell(row.link.c_str(), row.link.size(), out);
+        if (row.shell) {
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(Utf8Of(out.c_str()), Utf8Of(row.shell));
+            // Encoding what the shell gets changes nothing more.
+            std::u16string again;
+            EXPECT_TRUE(EncodeLinkForShell(out.c_str(), out.size(), again));
+            EXPECT_EQ(again, out);
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(out.empty());
+        }
+    }
+    std::u16string out;
+    EXPECT_FALSE(EncodeLinkForShell(nullptr, 0, out));
+}
+
 TEST_F(ArticleMenuModelTest, RebuildingOneFeedLeavesTheOthers) {
     FeedEntry* one = AddFeed("one", Rss("<title>1</title>", {{"a", "http://1/a", ""}}));
     AddFeed("two", Rss("<title>2</title>", {{"b", "http://2/b", ""}}));

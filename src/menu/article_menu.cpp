@@ -38,6 +38,26 @@ size_t PutText(char16_t* out, const char16_t* text) {
     return n;
 }
 
+// Characters that may stand in a URL as they are: RFC 3986's unreserved and
+// reserved ones ('%' is handled on its own).
+bool StandsInUrl(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) return true;
+    for (const char16_t* p = u"-._~:/?#[]@!$&'()*+,;="; *p; ++p)
+        if (*p == c) return true;
+    return false;
+}
+
+bool IsHexDigit(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+void PutEscape(std::u16string& out, uint32_t byte) {
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    out += u'%';
+    out += kHex[(byte >> 4) & 0xF];
+    out += kHex[byte & 0xF];
+}
+
 }  // namespace
 
 MenuNode::MenuNode() : children(ReleaseMenuNode, 0) {}
@@ -96,6 +116,42 @@ void ArticleLabel(const FeedTime* time, const char16_t* title, const TimeZoneEnt
 bool IsOpenableLink(const char16_t* link) {
     if (!link) return false;
     return StartsWithIgnoringAsciiCase(link, u"http://") || StartsWithIgnoringAsciiCase(link, u"https://");
+}
+
+bool EncodeLinkForShell(const char16_t* link, size_t length, std::u16string& out) {
+    out.clear();
+    if (!link) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (link[i] == u'\r' || link[i] == u'\n' || link[i] == 0) return false;
+    if (!IsOpenableLink(link)) return false;
+    try {
+        out.reserve(length);
+        for (size_t i = 0; i < length;) {
+            char16_t c = link[i];
+            if (c == u'%') {
+                // An escape stays as it is; a lone '%' is escaped itself.
+                if (i + 2 < length && IsHexDigit(link[i + 1]) && IsHexDigit(link[i + 2])) out += c;
+                else PutEscape(out, '%');
+                ++i;
+            } else if (c < 0x80) {
+                if (StandsInUrl(c)) out += c;
+                else PutEscape(out, c);
+                ++i;
+            } else {
+                // Beyond ASCII: the UTF-8 bytes, as browsers send them.
+                uint32_t code_point = 0;
+                i += NextUtf16(link + i, &code_point);
+                if (IsSurrogate(code_point)) code_point = 0xFFFD;
+                char bytes[4];
+                size_t n = EncodeUtf8(code_point, bytes);
+                for (size_t b = 0; b < n; ++b) PutEscape(out, static_cast<unsigned char>(bytes[b]));
+            }
+        }
+    } catch (...) {
+        out.clear();
+        return false;
+    }
+    return true;
 }
 
 ArticleMenuModel::ArticleMenuModel() {

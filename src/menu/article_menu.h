@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 
 #include "config/configuration.h"
@@ -86,6 +87,15 @@ void ArticleLabel(const FeedTime* time, const char16_t* title, const TimeZoneEnt
 // ASCII case ignored. Anything else (file:, javascript:, mailto:, UNC and
 // local paths, program names, an empty link) is never opened.
 bool IsOpenableLink(const char16_t* link);
+// The form in which an openable link goes to the shell, which puts it on the
+// browser's command line: every character that may not stand in a URL as it
+// is becomes a %XX escape (controls, space, " < > \ ^ ` { | }, and
+// everything beyond ASCII as its UTF-8 bytes, a lone surrogate as U+FFFD's),
+// as does a '%' that starts no escape; escapes already there stay. False,
+// with out empty, for a link IsOpenableLink refuses, one holding CR, LF or
+// NUL (a command line or a request could be split there), or when memory
+// runs out. link holds length units and a terminator after them.
+bool EncodeLinkForShell(const char16_t* link, size_t length, std::u16string& out);
 
 class ArticleMenuModel {
 public:

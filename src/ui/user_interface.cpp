@@ -1,10 +1,12 @@
 #include "ui/user_interface.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
 
+#include "core/text_field.h"
 #include "ui/display_setting_dialog.h"
 #include "ui/plugin_settings_dialog.h"
 #include "ui/resource.h"
@@ -18,7 +20,16 @@ namespace {
 TrayIcon g_tray_icon;
 UiState g_state;
 
-void OpenWithShell(const wchar_t* link) { ShellExecuteW(nullptr, nullptr, link, nullptr, nullptr, SW_SHOW); }
+// ShellExecuteW may hand the link to a COM server (a browser registered as
+// one), so COM must be initialised on the calling thread, as the function's
+// documentation requires. The host's thread may have it already: S_FALSE is
+// balanced like S_OK, and a thread in the other mode (RPC_E_CHANGED_MODE)
+// is left as it is.
+void OpenWithShell(const wchar_t* link) {
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    ShellExecuteW(nullptr, nullptr, link, nullptr, nullptr, SW_SHOW);
+    if (SUCCEEDED(com)) CoUninitialize();
+}
 LinkOpener g_open_link = OpenWithShell;
 
 HINSTANCE Module() { return static_cast<HINSTANCE>(Plugin().module); }
@@ -51,19 +62,20 @@ void OnTrayNotify(HWND window, LPARAM mouse_message) {
     // first is still being handled; that one returns at once.
     if (s.busy) return;
     s.busy = 1;
-    std::wstring link;
     if (mouse_message == WM_RBUTTONUP && s.article_menu) {
         UINT command = s.article_menu->ShowPopup(window);
+        // The entry's own copy: the menu may change while the shell works.
+        std::u16string link;
         if (command && s.article_menu) {
-            if (const char16_t* chosen = s.article_menu->OpenableLink(command))
-                link.assign(reinterpret_cast<const wchar_t*>(chosen));
+            if (const char16_t* chosen = s.article_menu->OpenableLink(command)) link = chosen;
         }
+        // Still busy: the shell may run a message loop of its own meanwhile.
+        if (!link.empty()) OpenLink(link.c_str());
     }
     s.busy = 0;
     // Updates that came while the popup was open were only noted.
     if (s.article_menu) s.article_menu->RetryStale(Plugin().menu_time_zone);
     ArmRetryIfStale();
-    if (!link.empty()) g_open_link(link.c_str());
 }
 
 void OnFeedReplaced(FeedCrawler* crawler) {
@@ -158,6 +170,12 @@ const PluginUi kUserInterface = {
 const PluginUi& UserInterface() { return kUserInterface; }
 UiState& State() { return g_state; }
 TrayIcon& Tray() { return g_tray_icon; }
+
+void OpenLink(const char16_t* link) {
+    std::u16string encoded;
+    if (!link || !EncodeLinkForShell(link, Utf16Length(link), encoded)) return;
+    g_open_link(reinterpret_cast<const wchar_t*>(encoded.c_str()));
+}
 
 void SetLinkOpener(LinkOpener opener) { g_open_link = opener ? opener : OpenWithShell; }
 

@@ -57,7 +57,10 @@ int ApplyTrayOption(bool was_on, const TimeZoneEntry* previous_zone, int dialog_
 // crawler). Nothing when the menu does not exist.
 void RebuildArticleMenu();
 
-// Opens a chosen entry's link: ShellExecuteW, or what a test puts there.
+// Opens a chosen entry's link: the link in the form EncodeLinkForShell
+// gives (menu/article_menu.h) goes to the opener, ShellExecuteW or what a
+// test puts there; a link that form refuses goes nowhere.
+void OpenLink(const char16_t* link);
 using LinkOpener = void (*)(const wchar_t* link);
 void SetLinkOpener(LinkOpener opener);
 
