@@ -53,6 +53,39 @@ void DestroyArticleMenu() {
     g_state.article_menu = nullptr;
 }
 
+void StopTrayRetry() {
+    UiState& s = g_state;
+    s.tray_add_tries = 0;
+    if (HWND window = s.message_window.load()) KillTimer(window, kTrayAddTimer);
+}
+
+// Adds the icon. When the shell does not take it, the timer tries again a
+// bounded number of times: at logon the clock may start before the
+// notification area is ready, and TaskbarCreated may have come before.
+bool ShowTrayIcon() {
+    UiState& s = g_state;
+    if (g_tray_icon.Add()) {
+        StopTrayRetry();
+        return true;
+    }
+    HWND window = s.message_window.load();
+    if (window && SetTimer(window, kTrayAddTimer, kTrayAddMilliseconds, nullptr)) s.tray_add_tries = kTrayAddTries;
+    return false;
+}
+
+void OnTrayAddTimer() {
+    UiState& s = g_state;
+    // Turned off meanwhile (no menu, no icon wanted), or the tries are spent.
+    if (!s.article_menu || s.tray_add_tries <= 0) {
+        StopTrayRetry();
+        return;
+    }
+    --s.tray_add_tries;
+    // An add the shell reported as failed (timed out while it was busy) may
+    // have been done all the same; a modify then finds the icon there.
+    if (g_tray_icon.Modify() || g_tray_icon.Add() || s.tray_add_tries == 0) StopTrayRetry();
+}
+
 // ---------------------------------------------------------------------------
 // The message window's messages.
 
@@ -108,19 +141,28 @@ void UiInit() {
     s.message_window.store(window);
     g_tray_icon.SetWindow(window);
     g_tray_icon.SetTip(kTrayTip);
-    s.icon = static_cast<HICON>(LoadImageW(Module(), MAKEINTRESOURCEW(IDI_FEEDLET), IMAGE_ICON, 16, 16, LR_SHARED));
+    // The notification area shows small icons (SM_CXSMICON: 16 px at 100 %,
+    // 20, 24 and 32 px at 125 to 200 %); the resource holds each of those
+    // sizes, so the one loaded is drawn without stretching. A shared icon
+    // would be cached at the first size ever asked for, so this one is
+    // private and Free destroys it.
+    s.icon = static_cast<HICON>(LoadImageW(Module(), MAKEINTRESOURCEW(IDI_FEEDLET), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                           LR_DEFAULTCOLOR));
     g_tray_icon.SetIcon(s.icon);
     if (Plugin().options & 1) {
         BuildArticleMenu();
-        g_tray_icon.Add();
+        ShowTrayIcon();
     }
 }
 
 void UiFreeIcon() {
-    // A shared icon belongs to the module's icon cache and is never
-    // destroyed by its user; dropping the handle is all.
-    g_state.icon = nullptr;
+    UiState& s = g_state;
+    StopTrayRetry();
     g_tray_icon.Remove();
+    g_tray_icon.SetIcon(nullptr);
+    if (s.icon) DestroyIcon(s.icon);
+    s.icon = nullptr;
 }
 
 void UiFreeWindows() {
@@ -189,7 +231,7 @@ INT_PTR CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wparam, LPA
             // Explorer restarted with an empty notification area. An icon
             // without a menu would do nothing, so it comes back only while
             // the tray option is on.
-            if (s.article_menu) g_tray_icon.Add();
+            if (s.article_menu) ShowTrayIcon();
         } else {
             switch (message) {
                 case kFeedUpdatedMessage:
@@ -197,6 +239,7 @@ INT_PTR CALLBACK MessageWindowProc(HWND window, UINT message, WPARAM wparam, LPA
                     break;
                 case WM_TIMER:
                     if (wparam == kRetryTimer) OnRetryTimer(window);
+                    if (wparam == kTrayAddTimer) OnTrayAddTimer();
                     break;
                 default:
                     break;
@@ -213,9 +256,10 @@ int ApplyTrayOption(bool was_on, const TimeZoneEntry* previous_zone, int dialog_
     if (on) {
         if (was_on && previous_zone == Plugin().menu_time_zone) return dialog_result;
         BuildArticleMenu();
-        return g_tray_icon.Add() ? 1 : 0;
+        return ShowTrayIcon() ? 1 : 0;
     }
     if (!was_on) return dialog_result;
+    StopTrayRetry();
     DestroyArticleMenu();
     return g_tray_icon.Remove() ? 1 : 0;
 }
