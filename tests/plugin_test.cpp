@@ -12,6 +12,8 @@
 #endif
 
 #include "config/configuration.h"
+#include "core/encoding.h"
+#include "core/text_field.h"
 #include "fetch/feed_crawler.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
@@ -118,6 +120,87 @@ TEST_F(PluginTest, StartUpFetchesEveryFeedOnce) {
     EXPECT_EQ(PluginGetText(2, 1, buffer, 64), 7);
     EXPECT_EQ(std::u16string(buffer), u"* First");
     EXPECT_NE(PluginFree(false), 0);
+}
+
+// A host may call Init again after Free without unloading (or load the
+// library again while a worker still holds it): every cycle must start from
+// nothing, and give the same texts as the first. The display settings of a
+// cycle refer to its crawlers, which its Free destroys.
+TEST_F(PluginTest, InitAfterFreeStartsFromNothing) {
+    WriteFile(host.path() + "QVL_Data.ini",
+              "[TimeZone001]\r\nSName=UTC\r\nName=UTC\r\n[TimeZone002]\r\nSName=IST\r\nName=India\r\n"
+              "Hour=5\r\nMinute=30\r\n");
+    std::string rss = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>News</title>"
+                      "<item><title>one</title><pubDate>Mon, 07 Dec 2026 10:00:00 GMT</pubDate></item>"
+                      "<item><title>two</title><pubDate>Sun, 06 Dec 2026 09:15:00 GMT</pubDate></item>"
+                      "</channel></rss>";
+    WriteFile(host.path() + "a.xml", rss);
+    WriteFile(host.path() + "b.xml",
+              "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Blog</title><entry><title>post</title></entry></feed>");
+    WriteFeeds("[RSS000]\r\nURL=" + host.path() + "a.xml\r\nRSSName=A\r\n[RSS001]\r\nURL=" + host.path() +
+               "b.xml\r\nRSSName=B\r\n");
+    WriteSettings("[Main]\r\nInfoNum=2\r\nItemNum=2\r\nMenuTimeZone=IST\r\n"
+                  "[Info000]\r\nName=a\r\nTarget=A\r\nFormat=%title\r\n"
+                  "[Info001]\r\nName=b\r\nTarget=B\r\nFormat=%title\r\n"
+                  "[Item000]\r\nName=all\r\nTarget=A\r\nFlag=0x4\r\nFormat=\"%hh:%nn %title\"\r\n"
+                  "Split=\" / \"\r\nTimeZone=IST\r\n"
+                  "[Item001]\r\nName=post\r\nTarget=B\r\nFormat=%title\r\n");
+    auto texts = [this] {
+        std::string all;
+        for (int number = 1; number <= 2; ++number) {
+            for (int setting = 1; setting <= FunctionInfo(number)->setting_count; ++setting) {
+                char16_t buffer[256] = {};
+                PluginGetText(number, setting, buffer, 256);
+                all += Name(number, setting) + "=" + Utf16ToUtf8(buffer, Utf16Length(buffer), LoneSurrogates::kKeep) + "\n";
+            }
+        }
+        return all;
+    };
+    auto fetched = [] {
+        for (FeedEntry* entry : Plugin().feeds.As<FeedEntry>())
+            if (entry->crawler->workers.load() != 0 || !entry->crawler->document) return false;
+        return true;
+    };
+    std::string first;
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        SCOPED_TRACE(cycle);
+        EXPECT_EQ(PluginInit(), 0);
+        ASSERT_EQ(Plugin().feeds.Count(), 2u);
+        ASSERT_EQ(Plugin().time_zones.Count(), 2u);
+        ASSERT_EQ(Plugin().info_settings.Count(), 2u);
+        ASSERT_EQ(Plugin().item_settings.Count(), 2u);
+        ASSERT_TRUE(WaitUntil(fetched, kWaitMs, "the start-up fetches"));
+        std::string now = texts();
+        if (cycle == 0) {
+            first = now;
+            EXPECT_EQ(first, "a=News\nb=Blog\nall=15:30 one / 14:45 two\npost=post\n");
+        }
+        EXPECT_EQ(now, first);
+        // A second Init without Free replaces the first instead of adding to it.
+        if (cycle == 1) {
+            EXPECT_EQ(PluginInit(), 0);
+            EXPECT_EQ(Plugin().feeds.Count(), 2u);
+            EXPECT_EQ(Plugin().item_settings.Count(), 2u);
+            ASSERT_TRUE(WaitUntil(fetched, kWaitMs, "the start-up fetches"));
+            EXPECT_EQ(texts(), first);
+        }
+        EXPECT_NE(PluginFree(false), 0);
+
+        // Nothing of the cycle is left for the next, or for a late GetText.
+        PluginState& state = Plugin();
+        EXPECT_EQ(state.feeds.Count() + state.time_zones.Count(), 0u);
+        EXPECT_EQ(state.info_settings.Count() + state.item_settings.Count(), 0u);
+        EXPECT_EQ(state.info_count + state.item_count + state.options, 0);
+        EXPECT_EQ(state.menu_time_zone, nullptr);
+        EXPECT_EQ(FunctionInfo(1)->setting_count, 1000);
+        EXPECT_EQ(FunctionInfo(2)->setting_count, 1000);
+        char16_t buffer[16] = {u'#'};
+        EXPECT_EQ(PluginGetText(2, 1, buffer, 16), 0);
+        EXPECT_EQ(Name(1, 1), "");
+        EXPECT_EQ(CrawlerWorkers().Live(), 0u);
+    }
+    PluginDetach(false);  // after a Free: nothing more to do
+    EXPECT_EQ(Plugin().feeds.Count(), 0u);
 }
 
 #ifdef _WIN32

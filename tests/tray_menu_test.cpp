@@ -652,6 +652,74 @@ TEST_F(TrayMenuTest, TheRetriesAreBoundedAndStopWhenTheOptionGoesOff) {
     EXPECT_EQ(Count(NIM_MODIFY), 1);
 }
 
+// The icon is loaded at the size the notification area asks for, from an
+// image of that size; Free removes it from the shell and destroys it, and a
+// later Init in the same loaded copy builds the tray anew.
+TEST_F(TrayMenuTest, FreeTakesTheTrayDownAndInitBuildsItAgain) {
+    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", Item("a", "http://x/a", "")));
+    Register({{"f", feed}});
+    Options(1);
+    StartPlugin();
+    HICON icon = ui::State().icon;
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    BITMAP bitmap{};
+    ASSERT_TRUE(GetObjectW(info.hbmColor, sizeof bitmap, &bitmap));
+    EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(bitmap.bmHeight, GetSystemMetrics(SM_CYSMICON));
+    EXPECT_EQ(bitmap.bmBitsPixel, 32) << "drawn from the 32-bit image";
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    std::vector<std::string> lines = FeedLines(0);
+    HWND window = Window();
+
+    g_notifications.clear();
+    EXPECT_NE(PluginFree(false), 0);
+    EXPECT_EQ(Count(NIM_DELETE), 1);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(ui::State().icon, nullptr);
+    EXPECT_EQ(ui::State().article_menu, nullptr);
+    ICONINFO gone{};
+    EXPECT_FALSE(GetIconInfo(icon, &gone)) << "Free destroys the icon it loaded";
+
+    StartPlugin();
+    ASSERT_NE(Window(), nullptr);
+    EXPECT_TRUE(IsWindow(Window()));
+    EXPECT_NE(ui::State().icon, nullptr);
+    EXPECT_EQ(Count(NIM_ADD), 1);
+    EXPECT_EQ(g_notifications.back().window, Window());
+    EXPECT_EQ(MenuLines(Top()), Lines({"popup f"}));
+    EXPECT_EQ(FeedLines(0), lines);
+}
+
+// An unload without Free runs under the loader lock: the detach frees what
+// is left without sending anything to Explorer. At process exit it does not
+// even touch the windows.
+TEST_F(TrayMenuTest, TheDetachSendsNothingToTheShell) {
+    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", ""));
+    Register({{"f", feed}});
+    Options(1);
+    StartPlugin();
+    HWND window = Window();
+    g_notifications.clear();
+    PluginDetach(false);
+    EXPECT_TRUE(g_notifications.empty()) << "no Shell_NotifyIcon under the loader lock";
+    EXPECT_FALSE(IsWindow(window)) << "the window's procedure goes with the module: the window goes first";
+    EXPECT_EQ(Plugin().feeds.Count(), 0u);
+
+    StartPlugin();
+    window = Window();
+    g_notifications.clear();
+    PluginDetach(true);
+    EXPECT_TRUE(g_notifications.empty());
+    EXPECT_TRUE(IsWindow(window)) << "at process exit nothing is sent, not even to the window";
+    DestroyWindow(window);
+    // The schedule thread was only asked to stop, as the system would have
+    // ended it; it must be gone before the next test starts another.
+    EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWait));
+}
+
 // Every copy of the plugin names its icon by an atom made from its own
 // record's address: load two copies of the real DLL and count the atoms.
 int CountIconAtoms() {

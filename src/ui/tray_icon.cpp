@@ -49,7 +49,9 @@ TrayIcon::TrayIcon() {
 }
 
 TrayIcon::~TrayIcon() {
-    Remove();
+    // No Remove here: this runs at unload, under the loader lock, where a
+    // Shell_NotifyIcon (a message to Explorer) could wait on another
+    // process. Free has removed the icon.
     if (atom_) GlobalDeleteAtom(atom_);
 }
 

@@ -15,7 +15,8 @@ public:
     // the callback message and creates the atom that identifies this copy of
     // the plugin's icon. Nothing is shown.
     TrayIcon();
-    // At library unload: removes the icon once more and deletes the atom.
+    // At library unload: deletes the atom. The icon is not removed here
+    // (under the loader lock nothing is sent to Explorer): Free removes it.
     ~TrayIcon();
     TrayIcon(const TrayIcon&) = delete;
     TrayIcon& operator=(const TrayIcon&) = delete;

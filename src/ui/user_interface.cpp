@@ -134,6 +134,9 @@ void OnRetryTimer(HWND window) {
 
 void UiInit() {
     UiState& s = g_state;
+    // Nothing of an earlier Init in this loaded copy is left (Free).
+    s.busy = 0;
+    s.tray_add_tries = 0;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     s.taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
@@ -156,19 +159,32 @@ void UiInit() {
     }
 }
 
-void UiFreeIcon() {
+// Under the loader lock (an unload without Free) nothing goes to Explorer:
+// Shell_NotifyIcon sends to another process. At process exit nothing is
+// done at all; the system reclaims the handles.
+void UiFreeIcon(Teardown how) {
     UiState& s = g_state;
+    if (how == Teardown::kProcessExit) {
+        s.icon = nullptr;
+        return;
+    }
     StopTrayRetry();
-    g_tray_icon.Remove();
+    if (how == Teardown::kFree) g_tray_icon.Remove();
     g_tray_icon.SetIcon(nullptr);
     if (s.icon) DestroyIcon(s.icon);
     s.icon = nullptr;
 }
 
-void UiFreeWindows() {
+void UiFreeWindows(Teardown how) {
     UiState& s = g_state;
-    if (HWND window = s.message_window.exchange(nullptr)) DestroyWindow(window);
+    HWND window = s.message_window.exchange(nullptr);
     g_tray_icon.SetWindow(nullptr);
+    if (how == Teardown::kProcessExit) {
+        s.article_menu = nullptr;  // the system reclaims it with the process
+        return;
+    }
+    // The window's procedure lives in this module: it must not outlive it.
+    if (window) DestroyWindow(window);
     DestroyArticleMenu();
 }
 
