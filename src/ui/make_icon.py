@@ -24,10 +24,12 @@ WHITE = (0xFF, 0xFF, 0xFF)
 
 # The glyph, in fractions of the side: the centre of the dot and the rings
 # (towards the lower left), the dot's radius, and each ring's inner and
-# outer radius. The rings are the quarter above and to the right of it.
-CENTRE = (0.24, 0.76)
-DOT = 0.105
-RINGS = ((0.30, 0.43), (0.54, 0.67))
+# outer radius. The rings are the quarter above and to the right of it. The
+# centre and the rings' radii are rounded to whole pixels at each size, so
+# the rings' ends and widths stay crisp even at 16 px.
+CENTRE = 0.25  # from the left, and from the bottom
+DOT = 0.125
+RINGS = ((0.3125, 0.4375), (0.5625, 0.6875))
 CORNER = 0.19  # the square's corner radius
 
 
@@ -44,14 +46,15 @@ def in_rounded_square(x, y, inset, side):
 
 def in_glyph(x, y, side):
     """Whether (x, y), in pixels, lies on the white feed glyph."""
-    dx = x / side - CENTRE[0]
-    dy = CENTRE[1] - y / side  # upwards
+    centre = round(CENTRE * side)
+    dx = x - centre
+    dy = (side - centre) - y  # upwards
     distance = math.hypot(dx, dy)
-    if distance <= DOT:
+    if distance <= DOT * side:
         return True
     if dx < 0 or dy < 0:
         return False
-    return any(inner <= distance <= outer for inner, outer in RINGS)
+    return any(round(inner * side) <= distance <= round(outer * side) for inner, outer in RINGS)
 
 
 def pixel(px, py, side):
