@@ -52,11 +52,15 @@ struct Notification {
 std::vector<Notification> g_notifications;
 std::vector<std::wstring> g_opened;
 
-BOOL WINAPI RecordNotification(DWORD message, PNOTIFYICONDATAA data) {
-    BOOL result = Shell_NotifyIconA(message, data);
+// Records what the shell was sent and answered; returns the answer.
+BOOL Record(DWORD message, PNOTIFYICONDATAA data, BOOL result) {
     g_notifications.push_back({message, data->uID, data->hWnd, data->uFlags, data->uCallbackMessage, data->hIcon,
                                std::string(data->szTip), data->cbSize, result});
     return result;
+}
+
+BOOL WINAPI RecordNotification(DWORD message, PNOTIFYICONDATAA data) {
+    return Record(message, data, Shell_NotifyIconA(message, data));
 }
 
 void RecordOpen(const wchar_t* link) { g_opened.push_back(link); }
@@ -67,18 +71,14 @@ int g_failing_adds = 0;
 BOOL WINAPI FailingAdds(DWORD message, PNOTIFYICONDATAA data) {
     if (message != NIM_ADD || g_failing_adds <= 0) return RecordNotification(message, data);
     --g_failing_adds;
-    g_notifications.push_back({message, data->uID, data->hWnd, data->uFlags, data->uCallbackMessage, data->hIcon,
-                               std::string(data->szTip), data->cbSize, FALSE});
-    return FALSE;
+    return Record(message, data, FALSE);
 }
 
 // The shell's answer to an add that timed out while it was busy: failed,
 // yet the icon is there, so a modify succeeds.
 BOOL WINAPI FailingAddsDoneAllTheSame(DWORD message, PNOTIFYICONDATAA data) {
     if (message != NIM_MODIFY) return FailingAdds(message, data);
-    g_notifications.push_back({message, data->uID, data->hWnd, data->uFlags, data->uCallbackMessage, data->hIcon,
-                               std::string(data->szTip), data->cbSize, TRUE});
-    return TRUE;
+    return Record(message, data, TRUE);
 }
 
 // Wine's browser launcher (winebrowser) parses the link with CreateUri and
@@ -197,6 +197,38 @@ protected:
         WaitForFetches();
     }
     void WaitForFetches() { ASSERT_TRUE(PumpUntilFetchesEnd(kWait)) << "the fetches did not end"; }
+    // Right-clicks the icon and, from a watcher thread, goes into the first
+    // feed's submenu, down to each of positions in turn (the menu skips the
+    // separator), and chooses the entry reached.
+    struct PopupWalk {
+        bool finished = false;  // the watcher ended in time
+        bool walked = false;    // every key showed its effect
+    };
+    PopupWalk ChooseInFirstFeed(const std::vector<int>& positions) {
+        PopupWalk walk;
+        Watcher watcher([&] {
+            HWND popup = WaitForWindow(L"#32768", nullptr, kWait);
+            if (!popup) return;
+            HMENU shown = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+            HMENU feed_menu = GetSubMenu(shown, 0);
+            std::vector<MenuKey> keys = {{VK_DOWN, shown, 0}, {VK_RIGHT, feed_menu, 0}};
+            for (int position : positions) keys.push_back({VK_DOWN, feed_menu, position});
+            walk.walked = WalkPopup(popup, keys, kWait);
+            PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+        });
+        Click(WM_RBUTTONUP);
+        walk.finished = watcher.Join(kWait);
+        return walk;
+    }
+    // One feed and the tray option on, with the shell failing the first
+    // failing adds (not ready yet at logon).
+    void StartWithFailingAdds(int failing) {
+        Register({{"f", FeedFile("f.xml", Rss("<title>T</title>", ""))}});
+        Options(1);
+        g_failing_adds = failing;
+        ui::TrayIcon::SetNotifyFunction(FailingAdds);
+        StartPlugin();
+    }
     HWND Window() { return ui::State().message_window.load(); }
     HMENU Top() { return ui::State().article_menu ? ui::State().article_menu->top_popup() : nullptr; }
     std::vector<std::string> FeedLines(int index) { return MenuLines(GetSubMenu(Top(), index)); }
@@ -484,18 +516,9 @@ TEST_F(TrayMenuTest, AChosenLinkReachesTheBrowser) {
     Options(1);
     StartPlugin();
     ASSERT_EQ(FeedLines(0).size(), 1u) << "the start-up fetch never reached the menu";
-    bool walked = false;
-    Watcher watcher([&] {
-        HWND popup = WaitForWindow(L"#32768", nullptr, kWait);
-        if (!popup) return;
-        HMENU shown = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
-        HMENU feed_menu = GetSubMenu(shown, 0);
-        walked = WalkPopup(popup, {{VK_DOWN, shown, 0}, {VK_RIGHT, feed_menu, 0}}, kWait);
-        PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
-    });
-    Click(WM_RBUTTONUP);
-    EXPECT_TRUE(watcher.Join(kWait));
-    EXPECT_TRUE(walked) << "the keyboard did not move through the menu";
+    PopupWalk walk = ChooseInFirstFeed({});
+    EXPECT_TRUE(walk.finished);
+    EXPECT_TRUE(walk.walked) << "the keyboard did not move through the menu";
     EXPECT_EQ(browser.WaitFor({"https://example.com/home?a=1&b=2"}), Lines({"https://example.com/home?a=1&b=2"}))
         << "the browser launcher was not asked to open the link once";
 }
@@ -564,20 +587,9 @@ TEST_F(TrayMenuTest, ChoosingAnEntryAfterTheCommandsWrappedOpensItsLink) {
     EXPECT_EQ(GetMenuItemID(feed_menu, 4), third()->command);
     EXPECT_EQ(MenuLines(feed_menu)[4], "item ----- article 2");
 
-    bool walked = false;
-    Watcher watcher([&] {
-        HWND popup = WaitForWindow(L"#32768", nullptr, kWait);
-        if (!popup) return;
-        HMENU shown = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
-        HMENU sub = GetSubMenu(shown, 0);
-        walked = WalkPopup(popup, {{VK_DOWN, shown, 0}, {VK_RIGHT, sub, 0}, {VK_DOWN, sub, 2}, {VK_DOWN, sub, 3},
-                                   {VK_DOWN, sub, 4}},
-                           kWait);
-        PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
-    });
-    Click(WM_RBUTTONUP);
-    ASSERT_TRUE(watcher.Join(kWait));
-    EXPECT_TRUE(walked) << "the keyboard did not move through the menu";
+    PopupWalk walk = ChooseInFirstFeed({2, 3, 4});
+    ASSERT_TRUE(walk.finished);
+    EXPECT_TRUE(walk.walked) << "the keyboard did not move through the menu";
     ASSERT_EQ(g_opened.size(), 1u);
     EXPECT_EQ(Utf8(g_opened[0]), "http://example.com/2");
     RecordProperty("rebuilds", rebuilds);
@@ -587,12 +599,7 @@ TEST_F(TrayMenuTest, ChoosingAnEntryAfterTheCommandsWrappedOpensItsLink) {
 // add fails, and the message window's timer tries again until the shell
 // takes the icon.
 TEST_F(TrayMenuTest, AFailedAddIsTriedAgainUntilTheShellTakesIt) {
-    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", ""));
-    Register({{"f", feed}});
-    Options(1);
-    g_failing_adds = 1;
-    ui::TrayIcon::SetNotifyFunction(FailingAdds);
-    StartPlugin();
+    StartWithFailingAdds(1);
     ASSERT_EQ(Count(NIM_ADD), 1);
     EXPECT_FALSE(g_notifications.front().result);
     EXPECT_EQ(ui::State().tray_add_tries, ui::kTrayAddTries);
@@ -614,12 +621,7 @@ TEST_F(TrayMenuTest, AFailedAddIsTriedAgainUntilTheShellTakesIt) {
 // The tries are bounded, stop when the option goes off, and a modify that
 // finds the icon (an add the shell reported as failed but did) ends them.
 TEST_F(TrayMenuTest, TheRetriesAreBoundedAndStopWhenTheOptionGoesOff) {
-    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", ""));
-    Register({{"f", feed}});
-    Options(1);
-    g_failing_adds = 1000;
-    ui::TrayIcon::SetNotifyFunction(FailingAdds);
-    StartPlugin();
+    StartWithFailingAdds(1000);
     // The timer's ticks, sent at once instead of every few seconds.
     auto tick = [&] { SendMessageW(Window(), WM_TIMER, ui::kTrayAddTimer, 0); };
     for (int i = 0; i < ui::kTrayAddTries + 20; ++i) tick();
