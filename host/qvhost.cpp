@@ -11,6 +11,9 @@
 //   qvhost [--plugin PATH] window           Init, the clock window until it is closed, Free
 //   qvhost [--plugin PATH] [--wait SECONDS] exit       Init, wait, ExitProcess without Free
 //   qvhost [--plugin PATH] [--wait SECONDS] reload N   N times: load, Init, wait, Free, unload
+//   qvhost [--plugin PATH] [--wait SECONDS] cycle N    load once; N times: Init, every text, Free;
+//       every cycle must give the texts of the first (the first waits SECONDS
+//       for its fetches, the others until their texts come, at most 20 s)
 //   qvhost [--plugin PATH] [--wait SECONDS] shoot WHAT FILE.bmp
 //       Init, wait, open a window as a person would, capture it: WHAT is
 //       menu (the tray menu), window, window-menu (with its right-click
@@ -116,6 +119,20 @@ int CommandVersion(const std::string& path) {
     return 0;
 }
 
+// One line per display setting of both functions: F<TAB>S<TAB>name<TAB>text.
+std::vector<std::string> SettingLines(const Plugin& plugin) {
+    std::vector<std::string> lines;
+    for (int number = 1; number <= 2; ++number) {
+        int count = FunctionInfo(plugin, number).setting_count;
+        for (int setting = 1; setting <= count; ++setting) {
+            lines.push_back(std::to_string(number) + "\t" + std::to_string(setting) + "\t" +
+                            EscapeLine(Utf8(SettingName(plugin, number, setting))) + "\t" +
+                            EscapeLine(Utf8(SettingText(plugin, number, setting))) + "\n");
+        }
+    }
+    return lines;
+}
+
 int CommandPrint(const Plugin& plugin, double wait_seconds, bool until_shown) {
     plugin.init();
     if (!until_shown) {
@@ -124,16 +141,37 @@ int CommandPrint(const Plugin& plugin, double wait_seconds, bool until_shown) {
         DWORD start = GetTickCount();
         while (!EverySettingShown(plugin) && GetTickCount() - start < wait_seconds * 1000) PumpMessages(0.1);
     }
-    for (int number = 1; number <= 2; ++number) {
-        int count = FunctionInfo(plugin, number).setting_count;
-        for (int setting = 1; setting <= count; ++setting) {
-            std::printf("%d\t%d\t", number, setting);
-            Write(EscapeLine(Utf8(SettingName(plugin, number, setting))));
-            Write("\t" + EscapeLine(Utf8(SettingText(plugin, number, setting))) + "\n");
-        }
-    }
+    for (const std::string& line : SettingLines(plugin)) Write(line);
     std::fflush(stdout);
     plugin.free();
+    return 0;
+}
+
+// A host that restarts the plugin without unloading it (or loads it again
+// while one of its threads still holds it): Free must leave nothing that the
+// next Init adds to or reads, so every cycle gives the first one's texts.
+int CommandCycle(const Plugin& plugin, double wait_seconds, int times) {
+    std::vector<std::string> first;
+    for (int cycle = 1; cycle <= times; ++cycle) {
+        plugin.init();
+        std::vector<std::string> lines;
+        if (cycle == 1) {
+            PumpMessages(wait_seconds);
+            lines = first = SettingLines(plugin);
+        } else {
+            // This cycle's start-up fetches, waited for until its texts come.
+            DWORD start = GetTickCount();
+            while ((lines = SettingLines(plugin)) != first && GetTickCount() - start < 20000) PumpMessages(0.02);
+        }
+        plugin.free();
+        if (lines != first) {
+            std::fprintf(stderr, "qvhost: cycle %d gave other texts than the first:\n", cycle);
+            for (const std::string& line : lines) std::fputs(line.c_str(), stderr);
+            return 1;
+        }
+    }
+    for (const std::string& line : first) Write(line);
+    std::printf("cycled %d times, the same %u texts each time\n", times, static_cast<unsigned>(first.size()));
     return 0;
 }
 
@@ -200,7 +238,7 @@ int CommandReload(const std::string& path, double wait_seconds, int times) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] info|version|print|setting F S|\n"
-                 "              window|exit|reload N|\n"
+                 "              window|exit|reload N|cycle N|\n"
                  "              shoot menu|window|window-menu|window-edit|manager|plugin-settings|display-setting F S FILE\n");
     return 2;
 }
@@ -257,6 +295,8 @@ int main(int argc, char** argv) {
         rc = CommandInfo(plugin);
     } else if (command == "print") {
         rc = CommandPrint(plugin, wait_seconds, until_shown);
+    } else if (command == "cycle" && i + 1 < argc) {
+        rc = CommandCycle(plugin, wait_seconds, Number(argv[i + 1], 0));
     } else if (command == "exit") {
         rc = CommandExit(plugin, wait_seconds);
     } else if (command == "shoot") {

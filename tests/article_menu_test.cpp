@@ -236,6 +236,60 @@ TEST(ArticleMenuLabelTest, OnlyWebLinksAreOpened) {
     }
 }
 
+// What reaches the shell, which puts it on the browser's command line: only
+// characters that stand in a URL as they are, escapes kept, and nothing at
+// all for a link that could split a line.
+TEST(ArticleMenuLabelTest, LinksAreEncodedForTheShell) {
+    struct Row {
+        std::u16string link;
+        const char16_t* shell;  // null: refused
+    } rows[] = {
+        {u"http://example.com/a?b=1&c=2#top", u"http://example.com/a?b=1&c=2#top"},
+        {u"https://[::1]:8080/~user/p;x=1,2+3*'()!$@", u"https://[::1]:8080/~user/p;x=1,2+3*'()!$@"},
+        {u"http://x/a b", u"http://x/a%20b"},
+        {u"http://x/\" --flag", u"http://x/%22%20--flag"},
+        {u"http://x/\"&calc", u"http://x/%22&calc"},
+        {u"http://x/<script>`^{|}\\", u"http://x/%3Cscript%3E%60%5E%7B%7C%7D%5C"},
+        {u"http://x/%41%7e%", u"http://x/%41%7e%25"},
+        {u"http://x/%4", u"http://x/%254"},
+        {u"http://x/%zz%4g", u"http://x/%25zz%254g"},
+        {u"http://x/\t\x01\x1f\x7f", u"http://x/%09%01%1F%7F"},
+        {u"http://x/caf\u00e9", u"http://x/caf%C3%A9"},
+        {u"http://例え.jp/記事?q=日本", u"http://%E4%BE%8B%E3%81%88.jp/%E8%A8%98%E4%BA%8B?q=%E6%97%A5%E6%9C%AC"},
+        {u"http://x/😀", u"http://x/%F0%9F%98%80"},
+        {u"http://x/\u0085\u3000", u"http://x/%C2%85%E3%80%80"},
+        {std::u16string(u"http://x/") + char16_t(0xD800) + u"a", u"http://x/%EF%BF%BDa"},
+        {std::u16string(u"http://x/") + char16_t(0xDC00), u"http://x/%EF%BF%BD"},
+        {u"HTTPS://X/", u"HTTPS://X/"},
+        {u"http://x/a\rb", nullptr},
+        {u"http://x/a\nSet-Cookie: x", nullptr},
+        {u"http://x/\r\n", nullptr},
+        {std::u16string(u"http://x/a\0b", 12), nullptr},
+        {u"javascript:alert(1)", nullptr},
+        {u"file:///C:/Windows/notepad.exe", nullptr},
+        {u" http://x/", nullptr},
+        {u"", nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Utf8Of(row.link.c_str()));
+        std::u16string out = u"junk";
+        bool ok = EncodeLinkForShell(row.link.c_str(), row.link.size(), out);
+        if (row.shell) {
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(Utf8Of(out.c_str()), Utf8Of(row.shell));
+            // Encoding what the shell gets changes nothing more.
+            std::u16string again;
+            EXPECT_TRUE(EncodeLinkForShell(out.c_str(), out.size(), again));
+            EXPECT_EQ(again, out);
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(out.empty());
+        }
+    }
+    std::u16string out;
+    EXPECT_FALSE(EncodeLinkForShell(nullptr, 0, out));
+}
+
 TEST_F(ArticleMenuModelTest, RebuildingOneFeedLeavesTheOthers) {
     FeedEntry* one = AddFeed("one", Rss("<title>1</title>", {{"a", "http://1/a", ""}}));
     AddFeed("two", Rss("<title>2</title>", {{"b", "http://2/b", ""}}));
@@ -309,10 +363,89 @@ TEST_F(ArticleMenuModelTest, CommandsAreUniqueAndNeverZero) {
     EXPECT_EQ(model.Find(0), nullptr);
 }
 
+// Every command of a live node, checked: within 1..0xFFFF, found again,
+// given to no other live node.
+void ExpectCommandsLive(const ArticleMenuModel& model, const MenuNode& node, std::vector<bool>& used) {
+    ASSERT_GE(node.command, 1u);
+    ASSERT_LE(node.command, 0xFFFFu);
+    ASSERT_FALSE(used[node.command]) << "command " << node.command << " given to two live nodes";
+    used[node.command] = true;
+    ASSERT_EQ(model.Find(node.command), &node);
+    for (const MenuNode* child : node.children.As<MenuNode>()) ExpectCommandsLive(model, *child, used);
+}
+
+void ExpectCommandsLive(const ArticleMenuModel& model) {
+    std::vector<bool> used(0x10000, false);
+    ExpectCommandsLive(model, model.root(), used);
+    EXPECT_EQ(std::count(used.begin(), used.end(), true), static_cast<long>(model.NodeCount()));
+}
+
+// Menu item identifiers are 16-bit: a 20-article feed refetched every five
+// minutes for a month of rebuilds goes round the commands several times,
+// reusing those of entries that are gone and never one that is shown.
+TEST_F(ArticleMenuModelTest, CommandsStayWithin16BitsOverTenThousandRebuilds) {
+    std::vector<Item> items;
+    for (int i = 0; i < 20; ++i) items.push_back({"t" + std::to_string(i), "http://x/" + std::to_string(i), ""});
+    FeedEntry* feed = AddFeed("f", Rss("<title>T</title><link>http://x/</link>", items));
+    AddFeed("g", Rss("<title>G</title>", {{"g", "http://g/", ""}}));
+    model.Build(feeds, nullptr, kNow);
+    const MenuNode& other = FeedNode(1);
+    uint32_t other_command = other.children.At<MenuNode>(2)->command;
+    uint32_t highest = 0;
+    int wraps = 0;
+    for (int round = 0; round < 10000; ++round) {
+        uint32_t gone = FeedNode(0).children.At<MenuNode>(5)->command;
+        ASSERT_EQ(model.RebuildFeed(feed->crawler, nullptr, kNow), ArticleMenuModel::Refresh::kRebuilt);
+        const MenuNode& rebuilt = FeedNode(0);
+        ASSERT_EQ(rebuilt.children.Count(), 22u);
+        const MenuNode* article = rebuilt.children.At<MenuNode>(5);
+        if (article->command < highest) ++wraps;
+        highest = article->command;
+        // A command whose entry is gone leads nowhere until it comes round.
+        ASSERT_EQ(model.Find(gone), nullptr);
+        if (round % 97 == 0) ExpectCommandsLive(model);
+        EXPECT_EQ(Utf8Of(model.Find(article->command)->link.Wide()), "http://x/3");
+    }
+    ExpectCommandsLive(model);
+    EXPECT_GE(wraps, 3) << "10,000 rebuilds of 22 entries go round 0xFFFF commands three times";
+    EXPECT_EQ(other.children.At<MenuNode>(2)->command, other_command) << "another feed's entry kept its command";
+    EXPECT_EQ(model.Find(other_command), other.children.At<MenuNode>(2));
+}
+
+// No real feed comes near 0xFFFF entries, but a hostile one may: the nodes
+// beyond the last free command are left out, the build ends, and the
+// commands come back once those nodes are gone.
+TEST_F(ArticleMenuModelTest, MoreNodesThanCommandsLeavesTheRestOut) {
+    std::string xml = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>big</title>";
+    for (int i = 0; i < 70000; ++i) xml += "<item><title>t" + std::to_string(i) + "</title><link>http://x/</link></item>";
+    xml += "</channel></rss>";
+    AddFeed("big", xml);
+    AddFeed("small", Rss("<title>S</title>", {{"s", "http://s/", ""}}));
+    ASSERT_EQ(feeds.At<FeedEntry>(0)->crawler->document->articles->Count(), 70000u);
+
+    model.Build(feeds, nullptr, kNow);
+    EXPECT_EQ(model.NodeCount(), 0xFFFFu);
+    ASSERT_EQ(model.root().children.Count(), 1u) << "no command was left for the second feed";
+    // Root, the feed, its home page and separator, and the first articles.
+    EXPECT_EQ(FeedNode(0).children.Count(), 0xFFFFu - 2);
+    EXPECT_EQ(Entries(FeedNode(0)).back(), "item ----- t" + std::to_string(0xFFFF - 5));
+    ExpectCommandsLive(model);
+    EXPECT_EQ(model.RebuildFeed(feeds.At<FeedEntry>(0)->crawler, nullptr, kNow), ArticleMenuModel::Refresh::kRebuilt);
+    EXPECT_EQ(model.NodeCount(), 0xFFFFu);
+    ExpectCommandsLive(model);
+
+    // Without the big feed every command is free again.
+    feeds.RemoveAt(0, 1);
+    model.Build(feeds, nullptr, kNow);
+    EXPECT_EQ(model.NodeCount(), 1u + 1u + 3u);
+    EXPECT_EQ(Entries(FeedNode(0)), (std::vector<std::string>{"grayed S", "----", "item ----- s"}));
+    ExpectCommandsLive(model);
+}
+
 TEST_F(ArticleMenuModelTest, AfterCommittedEditsNoSubmenuShowsADestroyedCrawler) {
     Configuration config;
     platform::Mutex plugin_lock;
-    plugin_lock.Create(nullptr);
+    plugin_lock.Create();
     for (const char* name : {"keep", "drop", "also"}) {
         FeedEntry* entry = AddFeed(name, Rss("<title>T</title>", {{"x", "http://x/", ""}}));
         feeds.RemoveAt(static_cast<int32_t>(feeds.Count()) - 1, 0);

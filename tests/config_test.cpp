@@ -285,7 +285,7 @@ protected:
         WriteSettings("[Main]\r\nInfoNum=1\r\nItemNum=2\r\n[Info000]\r\nTarget=B\r\n"
                       "[Item000]\r\nTarget=B\r\n[Item001]\r\nTarget=C\r\n");
         LoadConfiguration(config);
-        ASSERT_TRUE(plugin_lock.Create(nullptr));
+        ASSERT_TRUE(plugin_lock.Create());
     }
     void TearDown() override {
         EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWaitMs)) << "a started fetch did not end";

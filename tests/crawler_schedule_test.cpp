@@ -452,7 +452,7 @@ TEST_F(CrawlerScheduleTest, TwoMonthsOfTheScheduleThread) {
     };
 
     platform::Mutex plugin_lock;
-    ASSERT_TRUE(plugin_lock.Create(nullptr));
+    ASSERT_TRUE(plugin_lock.Create());
     Schedule schedule;
     schedule.feeds = &feeds_;
     schedule.crawler_of = Self;

@@ -74,7 +74,7 @@ TEST(CrawlerStressTest, FetchesReadsEditsAndShutdownTogether) {
 
     Configuration config;
     platform::Mutex plugin_lock;
-    ASSERT_TRUE(plugin_lock.Create(nullptr));
+    ASSERT_TRUE(plugin_lock.Create());
     for (int i = 0; i < kFeeds; ++i) {
         config.feeds.Append(NewEntry("feed" + std::to_string(i), server.Url("/feed/" + std::to_string(i))));
         auto* setting = new DisplaySetting;

@@ -206,7 +206,7 @@ struct ScheduleRun {
 TEST_F(CrawlerTest, ScheduleThreadsWalkAndStopPromptly) {
     FeedCrawler* crawler = AddFeed(Feed("S"), 0);  // due at every walk
     ScheduleRun run;
-    ASSERT_TRUE(run.lock.Create(nullptr));
+    ASSERT_TRUE(run.lock.Create());
     run.schedule.feeds = &feeds;
     run.schedule.crawler_of = Self;
     run.schedule.plugin_lock = &run.lock;

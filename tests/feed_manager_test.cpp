@@ -104,7 +104,7 @@ protected:
         LoadConfiguration(config);
         ASSERT_EQ(config.feeds.Count(), 3u);
         for (FeedEntry* entry : config.feeds.As<FeedEntry>()) entry->crawler->notify = InitNotify;
-        ASSERT_TRUE(plugin_lock.Create(nullptr));
+        ASSERT_TRUE(plugin_lock.Create());
         g_notified = 0;
     }
     void TearDown() override { CrawlerWorkers().WaitIdle(UINT32_MAX); }
@@ -518,7 +518,7 @@ TEST(FeedQuestionTest, QuestionsNameTheFeed) {
 TEST(FeedManagerThreadsTest, AddingWhileTheScheduleWalks) {
     Configuration config;
     platform::Mutex plugin_lock;
-    ASSERT_TRUE(plugin_lock.Create(nullptr));
+    ASSERT_TRUE(plugin_lock.Create());
     std::atomic<bool> stop{false};
     std::atomic<uint32_t> walks{0};
     std::thread schedule([&] {

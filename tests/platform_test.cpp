@@ -43,7 +43,7 @@ bool AnotherThreadGets(Mutex& mutex) {
 TEST(PlatformThreadsTest, MutexIsRecursiveAndProbesWithoutWaiting) {
     Mutex mutex;
     EXPECT_FALSE(mutex.Lock());  // not created yet
-    ASSERT_TRUE(mutex.Create(nullptr));
+    ASSERT_TRUE(mutex.Create());
     ASSERT_TRUE(mutex.Lock());
     EXPECT_TRUE(mutex.TryLock());  // the owner may take it again
     EXPECT_FALSE(AnotherThreadGets(mutex));  // held by us: another thread's probe fails at once
@@ -55,16 +55,17 @@ TEST(PlatformThreadsTest, MutexIsRecursiveAndProbesWithoutWaiting) {
     EXPECT_FALSE(mutex.Close());
 }
 
-// Shutdown closes a mutex it holds. On Windows both objects below are one
-// kernel mutex, so the other thread's probe shows that the close ended every
-// level of the hold; on POSIX they are two mutexes, and the close must still
-// let go of a locked one before destroying it.
+// Shutdown closes a mutex it holds: the close ends every level of the hold,
+// and a mutex created again afterwards is free. Every Mutex is a lock of its
+// own, whatever else exists: holding one never blocks another (the plugin's
+// locks used to be named, and so shared with whatever else used the name).
 TEST(PlatformThreadsTest, ClosingAHeldMutexEndsTheHold) {
-    Mutex mutex, same_name;
-    ASSERT_TRUE(mutex.Create("Feedlet_test_mutex_close"));
-    ASSERT_TRUE(same_name.Create("Feedlet_test_mutex_close"));
+    Mutex mutex, other;
+    ASSERT_TRUE(mutex.Create());
+    ASSERT_TRUE(other.Create());
     ASSERT_TRUE(mutex.Lock());
     ASSERT_TRUE(mutex.Lock());
+    EXPECT_TRUE(AnotherThreadGets(other)) << "two mutexes must never be one lock";
     EXPECT_TRUE(mutex.Close());
     EXPECT_FALSE(mutex.IsCreated());
     EXPECT_FALSE(mutex.Lock());
@@ -72,10 +73,11 @@ TEST(PlatformThreadsTest, ClosingAHeldMutexEndsTheHold) {
     mutex.Unlock();  // harmless
     EXPECT_FALSE(mutex.Close());
 
-    EXPECT_TRUE(AnotherThreadGets(same_name));
+    ASSERT_TRUE(mutex.Create());
+    EXPECT_TRUE(AnotherThreadGets(mutex)) << "the closed mutex's levels came back";
+    EXPECT_TRUE(AnotherThreadGets(other));
 
     // A mutex closed by a thread that does not hold it stays free as well.
-    ASSERT_TRUE(mutex.Create(nullptr));
     mutex.Unlock();  // not held: nothing happens
     EXPECT_TRUE(mutex.TryLock());
     mutex.Unlock();

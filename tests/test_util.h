@@ -109,6 +109,13 @@ private:
     platform::HttpLimits saved_;
 };
 
+#ifdef _WIN32
+// The child process mode of this program (--hold-mutexes READY RELEASE
+// NAME...): holds named mutexes for a test in another process. Returns the
+// exit status.
+int HoldNamedMutexes(int count, char** arguments);
+#endif
+
 }  // namespace testing_util
 }  // namespace feedlet
 

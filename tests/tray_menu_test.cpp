@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -50,14 +52,102 @@ struct Notification {
 std::vector<Notification> g_notifications;
 std::vector<std::wstring> g_opened;
 
-BOOL WINAPI RecordNotification(DWORD message, PNOTIFYICONDATAA data) {
-    BOOL result = Shell_NotifyIconA(message, data);
+// Records what the shell was sent and answered; returns the answer.
+BOOL Record(DWORD message, PNOTIFYICONDATAA data, BOOL result) {
     g_notifications.push_back({message, data->uID, data->hWnd, data->uFlags, data->uCallbackMessage, data->hIcon,
                                std::string(data->szTip), data->cbSize, result});
     return result;
 }
 
+BOOL WINAPI RecordNotification(DWORD message, PNOTIFYICONDATAA data) {
+    return Record(message, data, Shell_NotifyIconA(message, data));
+}
+
 void RecordOpen(const wchar_t* link) { g_opened.push_back(link); }
+
+// NIM_ADD fails while failing_adds lasts (the shell not ready at logon);
+// everything else goes to the shell and is recorded.
+int g_failing_adds = 0;
+BOOL WINAPI FailingAdds(DWORD message, PNOTIFYICONDATAA data) {
+    if (message != NIM_ADD || g_failing_adds <= 0) return RecordNotification(message, data);
+    --g_failing_adds;
+    return Record(message, data, FALSE);
+}
+
+// The shell's answer to an add that timed out while it was busy: failed,
+// yet the icon is there, so a modify succeeds.
+BOOL WINAPI FailingAddsDoneAllTheSame(DWORD message, PNOTIFYICONDATAA data) {
+    if (message != NIM_MODIFY) return FailingAdds(message, data);
+    return Record(message, data, TRUE);
+}
+
+// Wine's browser launcher (winebrowser) parses the link with CreateUri and
+// starts the browser with the URI's display form, in which the escapes of
+// unreserved characters are decoded (%41 becomes A, a URL RFC 3986 counts
+// as the same); every other escape stays. Windows substitutes the link as it
+// is into the browser's registered command.
+std::string AsWinesLauncherPassesIt(const std::string& link) {
+    auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string out;
+    for (size_t i = 0; i < link.size(); ++i) {
+        if (link[i] == '%' && i + 2 < link.size()) {
+            char c = static_cast<char>(hex(link[i + 1]) * 16 + hex(link[i + 2]));
+            if (std::isalnum(static_cast<unsigned char>(c)) || std::strchr("-._~", c)) {
+                out += c;
+                i += 2;
+                continue;
+            }
+        }
+        out += link[i];
+    }
+    return out;
+}
+
+// Wine's browser launcher, with a script as the browser that writes each
+// link it is asked to open as a line of feedlet-browser.log in the prefix.
+class RecordingBrowser {
+public:
+    RecordingBrowser() {
+        char prefix[MAX_PATH] = {};
+        if (!GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH)) return;  // runs under Wine with its prefix
+        log_ = std::string(prefix) + "/feedlet-browser.log";
+        DeleteFileA(log_.c_str());
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key_, nullptr) != ERROR_SUCCESS)
+            return;
+        const char* browser = FEEDLET_RECORD_BROWSER;
+        RegSetValueExA(key_, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browser),
+                       static_cast<DWORD>(std::strlen(browser) + 1));
+        ui::SetLinkOpener(nullptr);  // the plugin's own opener: ShellExecuteW
+    }
+    ~RecordingBrowser() {
+        if (key_) {
+            RegDeleteValueA(key_, "Browsers");
+            RegCloseKey(key_);
+        }
+        if (!log_.empty()) DeleteFileA(log_.c_str());
+    }
+    bool ok() const { return key_ != nullptr; }
+    std::string Log() const { return ReadFile(log_); }
+    // Waits until every link has been recorded (20 s each at most: the
+    // launcher starts a process per link); the log's lines.
+    std::vector<std::string> WaitFor(const std::vector<std::string>& links) const {
+        for (const std::string& link : links)
+            WaitUntil([&] { return (Log() + "\n").find(link + "\n") != std::string::npos; }, 20000);
+        std::vector<std::string> lines;
+        std::string log = Log();
+        for (size_t start = 0, end; start < log.size(); start = end + 1) {
+            end = log.find('\n', start);
+            if (end == std::string::npos) end = log.size();
+            lines.push_back(log.substr(start, end - start));
+        }
+        return lines;
+    }
+
+private:
+    std::string log_;
+    HKEY key_ = nullptr;
+};
 
 std::string Item(const std::string& title, const std::string& link, const std::string& date) {
     std::string xml = "<item>";
@@ -107,6 +197,38 @@ protected:
         WaitForFetches();
     }
     void WaitForFetches() { ASSERT_TRUE(PumpUntilFetchesEnd(kWait)) << "the fetches did not end"; }
+    // Right-clicks the icon and, from a watcher thread, goes into the first
+    // feed's submenu, down to each of positions in turn (the menu skips the
+    // separator), and chooses the entry reached.
+    struct PopupWalk {
+        bool finished = false;  // the watcher ended in time
+        bool walked = false;    // every key showed its effect
+    };
+    PopupWalk ChooseInFirstFeed(const std::vector<int>& positions) {
+        PopupWalk walk;
+        Watcher watcher([&] {
+            HWND popup = WaitForWindow(L"#32768", nullptr, kWait);
+            if (!popup) return;
+            HMENU shown = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+            HMENU feed_menu = GetSubMenu(shown, 0);
+            std::vector<MenuKey> keys = {{VK_DOWN, shown, 0}, {VK_RIGHT, feed_menu, 0}};
+            for (int position : positions) keys.push_back({VK_DOWN, feed_menu, position});
+            walk.walked = WalkPopup(popup, keys, kWait);
+            PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+        });
+        Click(WM_RBUTTONUP);
+        walk.finished = watcher.Join(kWait);
+        return walk;
+    }
+    // One feed and the tray option on, with the shell failing the first
+    // failing adds (not ready yet at logon).
+    void StartWithFailingAdds(int failing) {
+        Register({{"f", FeedFile("f.xml", Rss("<title>T</title>", ""))}});
+        Options(1);
+        g_failing_adds = failing;
+        ui::TrayIcon::SetNotifyFunction(FailingAdds);
+        StartPlugin();
+    }
     HWND Window() { return ui::State().message_window.load(); }
     HMENU Top() { return ui::State().article_menu ? ui::State().article_menu->top_popup() : nullptr; }
     std::vector<std::string> FeedLines(int index) { return MenuLines(GetSubMenu(Top(), index)); }
@@ -387,42 +509,216 @@ TEST_F(TrayMenuTest, CommittedFeedEditsRebuildTheWholeMenu) {
 // ShellExecuteW to Wine's browser launcher, whose browser is a script that
 // records what it was asked to open.
 TEST_F(TrayMenuTest, AChosenLinkReachesTheBrowser) {
-    char prefix[MAX_PATH] = {};
-    ASSERT_NE(GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH), 0u) << "runs under Wine with its prefix";
-    std::string log = std::string(prefix) + "/feedlet-browser.log";
-    DeleteFileA(log.c_str());
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    const char* browser = FEEDLET_RECORD_BROWSER;
-    RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browser),
-                   static_cast<DWORD>(std::strlen(browser) + 1));
-    ui::SetLinkOpener(nullptr);  // the plugin's own opener: ShellExecuteW
-
+    RecordingBrowser browser;
+    ASSERT_TRUE(browser.ok()) << "runs under Wine with its prefix";
     std::string feed = FeedFile("f.xml", Rss("<title>T</title><link>https://example.com/home?a=1&amp;b=2</link>", ""));
     Register({{"f", feed}});
     Options(1);
     StartPlugin();
     ASSERT_EQ(FeedLines(0).size(), 1u) << "the start-up fetch never reached the menu";
-    bool walked = false;
-    Watcher watcher([&] {
-        HWND popup = WaitForWindow(L"#32768", nullptr, kWait);
-        if (!popup) return;
-        HMENU shown = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
-        HMENU feed_menu = GetSubMenu(shown, 0);
-        walked = WalkPopup(popup, {{VK_DOWN, shown, 0}, {VK_RIGHT, feed_menu, 0}}, kWait);
-        PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
-    });
-    Click(WM_RBUTTONUP);
-    EXPECT_TRUE(watcher.Join(kWait));
-    EXPECT_TRUE(walked) << "the keyboard did not move through the menu";
-    bool recorded = WaitUntil([&] { return ReadFile(log).find("https://example.com/home?a=1&b=2") != std::string::npos; },
-                              20000);
-    RegDeleteValueA(key, "Browsers");
-    RegCloseKey(key);
-    EXPECT_TRUE(recorded) << "the browser launcher was never asked to open the link; log: " << ReadFile(log);
-    DeleteFileA(log.c_str());
+    PopupWalk walk = ChooseInFirstFeed({});
+    EXPECT_TRUE(walk.finished);
+    EXPECT_TRUE(walk.walked) << "the keyboard did not move through the menu";
+    EXPECT_EQ(browser.WaitFor({"https://example.com/home?a=1&b=2"}), Lines({"https://example.com/home?a=1&b=2"}))
+        << "the browser launcher was not asked to open the link once";
+}
+
+// A feed's link goes to the shell only in a form that cannot leave its
+// place on the browser's command line; one that could split a line does not
+// go at all. The refused link comes first, so it would have been launched
+// before the others were recorded.
+TEST_F(TrayMenuTest, HostileLinksReachTheBrowserEncodedOrNotAtAll) {
+    const char16_t* links[] = {
+        u"http://example.com/split\r\n--flag",
+        u"http://example.com/lf\nx",
+        u"http://example.com/a b",
+        u"http://example.com/\" --flag \"x",
+        u"http://example.com/%41%2F?q=\"1\"&r=<2>",
+        u"http://example.com/日本語?q=é",
+    };
+    std::vector<std::string> expected = {
+        "http://example.com/a%20b",
+        "http://example.com/%22%20--flag%20%22x",
+        "http://example.com/%41%2F?q=%221%22&r=%3C2%3E",
+        "http://example.com/%E6%97%A5%E6%9C%AC%E8%AA%9E?q=%C3%A9",
+    };
+    // What the plugin hands to ShellExecuteW.
+    for (const char16_t* link : links) ui::OpenLink(link);
+    std::vector<std::string> opened;
+    for (const std::wstring& link : g_opened) opened.push_back(Utf8(link));
+    EXPECT_EQ(opened, expected);
+
+    // What the browser is started with.
+    RecordingBrowser browser;
+    ASSERT_TRUE(browser.ok()) << "runs under Wine with its prefix";
+    for (const char16_t* link : links) ui::OpenLink(link);
+    std::vector<std::string> launched;
+    for (const std::string& link : expected) launched.push_back(AsWinesLauncherPassesIt(link));
+    std::vector<std::string> recorded = browser.WaitFor(launched);
+    std::sort(recorded.begin(), recorded.end());
+    std::sort(launched.begin(), launched.end());
+    EXPECT_EQ(recorded, launched) << "each link once, as encoded, and nothing else";
+}
+
+// Commands are 16-bit menu identifiers that go round: after a day's worth
+// of rebuilds the entries carry reused commands, and choosing one still
+// opens its own link.
+TEST_F(TrayMenuTest, ChoosingAnEntryAfterTheCommandsWrappedOpensItsLink) {
+    std::string items;
+    for (int i = 0; i < 20; ++i)
+        items += Item("article " + std::to_string(i), "http://example.com/" + std::to_string(i), "");
+    std::string feed = FeedFile("f.xml", Rss("<title>T</title><link>http://example.com/</link>", items));
+    Register({{"f", feed}});
+    Options(1);
+    StartPlugin();
+    ASSERT_EQ(FeedLines(0).size(), 22u) << "the start-up fetch never reached the menu";
+    ui::ArticleMenu& menu = *ui::State().article_menu;
+    FeedCrawler* crawler = Plugin().feeds.At<FeedEntry>(0)->crawler;
+    auto third = [&] { return menu.model().root().children.At<MenuNode>(0)->children.At<MenuNode>(4); };
+    uint32_t before = third()->command;
+    int rebuilds = 0;
+    for (uint32_t previous = 0; third()->command > previous && rebuilds < 4000; ++rebuilds) {
+        previous = third()->command;
+        ASSERT_EQ(menu.RebuildFeedMenu(crawler, nullptr), ArticleMenuModel::Refresh::kRebuilt);
+    }
+    ASSERT_LT(third()->command, 0x100u) << "the commands did not come round in " << rebuilds << " rebuilds";
+    EXPECT_NE(third()->command, before);
+    HMENU feed_menu = GetSubMenu(Top(), 0);
+    EXPECT_EQ(GetMenuItemID(feed_menu, 4), third()->command);
+    EXPECT_EQ(MenuLines(feed_menu)[4], "item ----- article 2");
+
+    PopupWalk walk = ChooseInFirstFeed({2, 3, 4});
+    ASSERT_TRUE(walk.finished);
+    EXPECT_TRUE(walk.walked) << "the keyboard did not move through the menu";
+    ASSERT_EQ(g_opened.size(), 1u);
+    EXPECT_EQ(Utf8(g_opened[0]), "http://example.com/2");
+    RecordProperty("rebuilds", rebuilds);
+}
+
+// At logon the clock may start before the notification area is ready: the
+// add fails, and the message window's timer tries again until the shell
+// takes the icon.
+TEST_F(TrayMenuTest, AFailedAddIsTriedAgainUntilTheShellTakesIt) {
+    StartWithFailingAdds(1);
+    ASSERT_EQ(Count(NIM_ADD), 1);
+    EXPECT_FALSE(g_notifications.front().result);
+    EXPECT_EQ(ui::State().tray_add_tries, ui::kTrayAddTries);
+    // The timer's own tick, a few seconds later.
+    ASSERT_TRUE(PumpUntil([&] { return Count(NIM_ADD) == 2; }, 3 * ui::kTrayAddMilliseconds))
+        << "the add was not tried again";
+    const Notification& added = g_notifications.back();
+    EXPECT_EQ(added.message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(added.id, ui::Tray().id());
+    EXPECT_EQ(added.window, Window());
+    EXPECT_EQ(added.icon, ui::State().icon);
+    EXPECT_EQ(added.flags, 7u);
+    EXPECT_TRUE(added.result) << "Wine's notification area did not take the icon";
+    EXPECT_EQ(ui::State().tray_add_tries, 0) << "taken: no more tries";
+    EXPECT_FALSE(KillTimer(Window(), ui::kTrayAddTimer)) << "taken: the timer is gone";
+}
+
+// The tries are bounded, stop when the option goes off, and a modify that
+// finds the icon (an add the shell reported as failed but did) ends them.
+TEST_F(TrayMenuTest, TheRetriesAreBoundedAndStopWhenTheOptionGoesOff) {
+    StartWithFailingAdds(1000);
+    // The timer's ticks, sent at once instead of every few seconds.
+    auto tick = [&] { SendMessageW(Window(), WM_TIMER, ui::kTrayAddTimer, 0); };
+    for (int i = 0; i < ui::kTrayAddTries + 20; ++i) tick();
+    EXPECT_EQ(Count(NIM_ADD), 1 + ui::kTrayAddTries);
+    EXPECT_EQ(Count(NIM_MODIFY), ui::kTrayAddTries) << "each try first looks for an icon already there";
+    EXPECT_FALSE(KillTimer(Window(), ui::kTrayAddTimer)) << "the tries are spent: no timer left";
+
+    // Explorer's restart starts a new round; the option turned off ends it.
+    g_notifications.clear();
+    SendMessageW(Window(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_EQ(Count(NIM_ADD), 1);
+    EXPECT_EQ(ui::State().tray_add_tries, ui::kTrayAddTries);
+    Plugin().options = 0;
+    ui::ApplyTrayOption(true, Plugin().menu_time_zone, 7);
+    EXPECT_EQ(ui::State().tray_add_tries, 0);
+    EXPECT_FALSE(KillTimer(Window(), ui::kTrayAddTimer)) << "the option is off: no timer left";
+    g_notifications.clear();
+    for (int i = 0; i < 5; ++i) tick();
+    EXPECT_TRUE(g_notifications.empty()) << "nothing is tried once the option is off";
+
+    // On again, the add fails, and a modify finds the icon there.
+    Plugin().options = 1;
+    g_failing_adds = 1;
+    ui::TrayIcon::SetNotifyFunction(FailingAddsDoneAllTheSame);
+    ui::ApplyTrayOption(false, Plugin().menu_time_zone, 7);
+    EXPECT_EQ(ui::State().tray_add_tries, ui::kTrayAddTries);
+    tick();
+    EXPECT_EQ(ui::State().tray_add_tries, 0) << "the icon was found: no more tries";
+    EXPECT_EQ(Count(NIM_ADD), 1);
+    EXPECT_EQ(Count(NIM_MODIFY), 1);
+}
+
+// The icon is loaded at the size the notification area asks for, from an
+// image of that size; Free removes it from the shell and destroys it, and a
+// later Init in the same loaded copy builds the tray anew.
+TEST_F(TrayMenuTest, FreeTakesTheTrayDownAndInitBuildsItAgain) {
+    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", Item("a", "http://x/a", "")));
+    Register({{"f", feed}});
+    Options(1);
+    StartPlugin();
+    HICON icon = ui::State().icon;
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    BITMAP bitmap{};
+    ASSERT_TRUE(GetObjectW(info.hbmColor, sizeof bitmap, &bitmap));
+    EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(bitmap.bmHeight, GetSystemMetrics(SM_CYSMICON));
+    EXPECT_EQ(bitmap.bmBitsPixel, 32) << "drawn from the 32-bit image";
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    std::vector<std::string> lines = FeedLines(0);
+    HWND window = Window();
+
+    g_notifications.clear();
+    EXPECT_NE(PluginFree(false), 0);
+    EXPECT_EQ(Count(NIM_DELETE), 1);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(ui::State().icon, nullptr);
+    EXPECT_EQ(ui::State().article_menu, nullptr);
+    ICONINFO gone{};
+    EXPECT_FALSE(GetIconInfo(icon, &gone)) << "Free destroys the icon it loaded";
+
+    StartPlugin();
+    ASSERT_NE(Window(), nullptr);
+    EXPECT_TRUE(IsWindow(Window()));
+    EXPECT_NE(ui::State().icon, nullptr);
+    EXPECT_EQ(Count(NIM_ADD), 1);
+    EXPECT_EQ(g_notifications.back().window, Window());
+    EXPECT_EQ(MenuLines(Top()), Lines({"popup f"}));
+    EXPECT_EQ(FeedLines(0), lines);
+}
+
+// An unload without Free runs under the loader lock: the detach frees what
+// is left without sending anything to Explorer. At process exit it does not
+// even touch the windows.
+TEST_F(TrayMenuTest, TheDetachSendsNothingToTheShell) {
+    std::string feed = FeedFile("f.xml", Rss("<title>T</title>", ""));
+    Register({{"f", feed}});
+    Options(1);
+    StartPlugin();
+    HWND window = Window();
+    g_notifications.clear();
+    PluginDetach(false);
+    EXPECT_TRUE(g_notifications.empty()) << "no Shell_NotifyIcon under the loader lock";
+    EXPECT_FALSE(IsWindow(window)) << "the window's procedure goes with the module: the window goes first";
+    EXPECT_EQ(Plugin().feeds.Count(), 0u);
+
+    StartPlugin();
+    window = Window();
+    g_notifications.clear();
+    PluginDetach(true);
+    EXPECT_TRUE(g_notifications.empty());
+    EXPECT_TRUE(IsWindow(window)) << "at process exit nothing is sent, not even to the window";
+    DestroyWindow(window);
+    // The schedule thread was only asked to stop, as the system would have
+    // ended it; it must be gone before the next test starts another.
+    EXPECT_TRUE(CrawlerWorkers().WaitIdle(kWait));
 }
 
 // Every copy of the plugin names its icon by an atom made from its own
@@ -453,6 +749,57 @@ TEST(TrayIconTest, TwoCopiesOfThePluginHaveTheirOwnAtoms) {
     FreeLibrary(a);
     FreeLibrary(b);
     EXPECT_EQ(CountIconAtoms(), before) << "an unloaded copy must delete its atom";
+}
+
+// The icon resource of the product holds the small-icon sizes of 100 to
+// 200 % scaling and the large one, each in 32-bit colour with an alpha
+// channel, and Windows finds each size exactly.
+TEST(TrayIconTest, TheIconResourceHoldsEverySize) {
+    HMODULE dll = LoadLibraryExA(FEEDLET_PLUGIN_DLL, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(dll, nullptr);
+    HRSRC group = FindResourceW(dll, MAKEINTRESOURCEW(117), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    ASSERT_NE(group, nullptr);
+    auto* directory = static_cast<BYTE*>(LockResource(LoadResource(dll, group)));
+    ASSERT_NE(directory, nullptr);
+    WORD count = 0;
+    std::memcpy(&count, directory + 4, 2);
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; ++i) {
+        // GRPICONDIRENTRY: 14 packed bytes after the 6-byte header.
+        const BYTE* entry = directory + 6 + 14 * i;
+        WORD bits = 0;
+        WORD id = 0;
+        std::memcpy(&bits, entry + 6, 2);
+        std::memcpy(&id, entry + 12, 2);
+        int size = entry[0];
+        SCOPED_TRACE(size);
+        sizes.push_back(size);
+        EXPECT_EQ(entry[1], entry[0]);
+        EXPECT_EQ(bits, 32);
+        HRSRC image = FindResourceW(dll, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3));  // RT_ICON
+        ASSERT_NE(image, nullptr);
+        auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(dll, image)));
+        ASSERT_NE(header, nullptr);
+        EXPECT_EQ(header->biWidth, size);
+        EXPECT_EQ(header->biHeight, 2 * size) << "the colour image and its mask";
+        EXPECT_EQ(header->biBitCount, 32);
+        // The alpha channel: corners all but clear, an opaque middle, soft
+        // edges.
+        const BYTE* pixels = reinterpret_cast<const BYTE*>(header) + header->biSize;
+        int opaque = 0, soft = 0;
+        for (int p = 0; p < size * size; ++p) {
+            BYTE alpha = pixels[4 * p + 3];
+            opaque += alpha == 255;
+            soft += alpha != 0 && alpha != 255;
+        }
+        EXPECT_LT(pixels[3], 32) << "the corner";
+        EXPECT_GT(opaque, size * size / 2);
+        EXPECT_GT(soft, 0);
+        // Asked for this size, Windows picks this image.
+        EXPECT_EQ(LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR), id);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 48}));
+    FreeLibrary(dll);
 }
 
 TEST(TrayIconTest, RecordsAreFilledAsTheShellExpects) {

@@ -15,6 +15,8 @@
 #              fetch fails, the server answers from 40 s after that, and the
 #              feed is shown after the first retry (60 s), not an interval
 #              (30 minutes) later.
+#   cycle      Init, every text, Free, 30 times in one loaded copy, the tray
+#              icon and its menu on: every cycle gives the first one's texts.
 #   window     a person's round trip in qvhost's clock window: its right-click
 #              menu opens an article setting's dialog, the format is changed,
 #              OK; the window's line and Setting.ini follow.
@@ -159,6 +161,25 @@ retry)
   # The first retry comes at the second schedule walk, 60 s after start-up.
   python3 -c "import sys; sys.exit(0 if 55 <= $gap <= 95 else 1)" || fail "the retry came $gap s after the failure"
   echo "wine_host retry: refused at start-up, shown ${gap} s later by the first retry"
+  ;;
+cycle)
+  # One feed over HTTP, one from a file (its name 町 in code page 932).
+  printf '<?xml version="1.0" encoding="utf-8"?><rss version="2.0"><channel><title>町だより</title><item><title>朝市</title><pubDate>Mon, 07 Dec 2026 01:00:00 GMT</pubDate></item></channel></rss>' \
+    > "$work/town.xml"
+  printf '[RSS000]\r\nURL=http://127.0.0.1:%s/fast.xml\r\nRSSName=fast\r\n[RSS001]\r\nURL=%s\r\nRSSName=\x92\xac\r\n' \
+    "$port" "Z:${work//\//\\}\\town.xml" > "$plugins/Feedlet/RSS.ini"
+  printf '[TimeZone001]\r\nSName=TYO\r\nName=TYO\r\nHour=9\r\n' > "$host/QVL_Data.ini"
+  printf '[Main]\r\nInfoNum=2\r\nItemNum=1\r\nFlag=0x1\r\nMenuTimeZone=TYO\r\n[Info000]\r\nName=fast\r\nTarget=fast\r\nFormat=%%title\r\n[Info001]\r\nName=town\r\nTarget=\x92\xac\r\nFormat=%%title\r\n[Item000]\r\nName=article\r\nTarget=\x92\xac\r\nFormat="%%hh:%%nn %%title"\r\nTimeZone=TYO\r\n' \
+    > "$plugins/Feedlet/Setting.ini"
+  output=$(timeout 300 "$here/../scripts/wine-run" "$qvhost" --plugin "$plugin_path" --wait 2 cycle 30)
+  echo "$output"
+  grep -q $'^1\t1\tfast\t/fast.xml$' <<<"$output" || fail "the fast feed's title is missing"
+  grep -q $'^1\t2\ttown\t町だより$' <<<"$output" || fail "the file feed's title is missing"
+  grep -q $'^2\t1\tarticle\t10:00 朝市$' <<<"$output" || fail "the article in the setting's zone is missing"
+  grep -q '^cycled 30 times, the same 3 texts each time$' <<<"$output" || fail "the cycles did not all give the same texts"
+  served=$(grep -c '^/fast.xml' "$work/served.log")
+  [ "$served" -ge 30 ] || fail "only $served fetches were answered: each Init should fetch once"
+  echo "wine_host cycle: 30 cycles in one loaded copy, the same texts each time"
   ;;
 window)
   printf '[RSS000]\r\nURL=http://127.0.0.1:%s/fast.xml\r\nRSSName=fast\r\n' "$port" > "$plugins/Feedlet/RSS.ini"

@@ -359,6 +359,17 @@ std::string FeedListPath() { return FeedletFolder() + platform::kPathSeparator +
 
 std::string SettingsPath() { return FeedletFolder() + platform::kPathSeparator + "Setting.ini"; }
 
+void Configuration::Clear() {
+    info_settings.Clear();
+    item_settings.Clear();
+    feeds.Clear();
+    time_zones.Clear();
+    info_count = 0;
+    item_count = 0;
+    menu_time_zone = nullptr;
+    options = 0;
+}
+
 const ItemList* Configuration::SettingsOf(int number) const {
     if (number == 1) return &info_settings;
     if (number == 2) return &item_settings;

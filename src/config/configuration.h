@@ -69,14 +69,12 @@ struct Configuration {
     // any other number.
     const ItemList* SettingsOf(int number) const;
 
-    // Lists are released in reverse dependency order: settings refer to
-    // crawlers and zones.
-    ~Configuration() {
-        info_settings.Clear();
-        item_settings.Clear();
-        feeds.Clear();
-        time_zones.Clear();
-    }
+    // Back to the state at load: every list empty (each crawler destroyed,
+    // after its running fetch), no counts, no options, no menu zone, so that
+    // a later LoadConfiguration starts from nothing. Lists are released in
+    // reverse dependency order: settings refer to crawlers and zones.
+    void Clear();
+    ~Configuration() { Clear(); }
 };
 
 // File locations, from the plugin directory (with its trailing separator).

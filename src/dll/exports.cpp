@@ -72,6 +72,9 @@ int __stdcall ShowSetting(int number, int setting, HWND parent) {
     }
 }
 
+// Runs under the loader lock: neither attach nor detach sends anything to
+// another process or waits for another thread (the static TrayIcon's
+// construction and destruction only register names and atoms).
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     try {
         if (reason == DLL_PROCESS_ATTACH) {
@@ -80,7 +83,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
             SetPluginUi(&ui::UserInterface());
         } else if (reason == DLL_PROCESS_DETACH) {
             // reserved is non-null when the process is exiting: the other
-            // threads are already gone and must not be waited for.
+            // threads are already gone and nothing is sent or waited for.
+            // Otherwise the library was unloaded, which needs every plugin
+            // thread gone (each holds a reference to it), so what the host
+            // did not free is freed without waiting, and without the tray
+            // icon's removal, a message to Explorer.
             PluginDetach(reserved != nullptr);
         }
     } catch (...) {

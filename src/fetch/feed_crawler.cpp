@@ -1,6 +1,5 @@
 #include "fetch/feed_crawler.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace feedlet {
@@ -13,11 +12,9 @@ platform::WorkerGroup& CrawlerWorkers() {
 
 void Configure(FeedCrawler* crawler, const char* location, uint32_t interval, uint8_t flags) {
     if (!crawler) return;
-    if (!crawler->mutex.IsCreated()) {
-        char name[100];
-        std::snprintf(name, sizeof name, "Brantworks_RSS_Crawl_%p", static_cast<void*>(crawler));
-        crawler->mutex.Create(name);  // on failure the crawler runs unguarded
-    }
+    // The lock is the process's own: a name made from the crawler's address
+    // would be the same in a second host, which would then share it.
+    if (!crawler->mutex.IsCreated()) crawler->mutex.Create();  // on failure the crawler runs unguarded
     Lock(crawler);
     const char* old = crawler->url.Narrow();
     if (!old || !location || std::strcmp(old, location) != 0) {

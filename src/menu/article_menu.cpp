@@ -38,6 +38,26 @@ size_t PutText(char16_t* out, const char16_t* text) {
     return n;
 }
 
+// Characters that may stand in a URL as they are: RFC 3986's unreserved and
+// reserved ones ('%' is handled on its own).
+bool StandsInUrl(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) return true;
+    for (const char16_t* p = u"-._~:/?#[]@!$&'()*+,;="; *p; ++p)
+        if (*p == c) return true;
+    return false;
+}
+
+bool IsHexDigit(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+void PutEscape(std::u16string& out, uint32_t byte) {
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    out += u'%';
+    out += kHex[(byte >> 4) & 0xF];
+    out += kHex[byte & 0xF];
+}
+
 }  // namespace
 
 MenuNode::MenuNode() : children(ReleaseMenuNode, 0) {}
@@ -98,6 +118,42 @@ bool IsOpenableLink(const char16_t* link) {
     return StartsWithIgnoringAsciiCase(link, u"http://") || StartsWithIgnoringAsciiCase(link, u"https://");
 }
 
+bool EncodeLinkForShell(const char16_t* link, size_t length, std::u16string& out) {
+    out.clear();
+    if (!link) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (link[i] == u'\r' || link[i] == u'\n' || link[i] == 0) return false;
+    if (!IsOpenableLink(link)) return false;
+    try {
+        out.reserve(length);
+        for (size_t i = 0; i < length;) {
+            char16_t c = link[i];
+            if (c == u'%') {
+                // An escape stays as it is; a lone '%' is escaped itself.
+                if (i + 2 < length && IsHexDigit(link[i + 1]) && IsHexDigit(link[i + 2])) out += c;
+                else PutEscape(out, '%');
+                ++i;
+            } else if (c < 0x80) {
+                if (StandsInUrl(c)) out += c;
+                else PutEscape(out, c);
+                ++i;
+            } else {
+                // Beyond ASCII: the UTF-8 bytes, as browsers send them.
+                uint32_t code_point = 0;
+                i += NextUtf16(link + i, &code_point);
+                if (IsSurrogate(code_point)) code_point = 0xFFFD;
+                char bytes[4];
+                size_t n = EncodeUtf8(code_point, bytes);
+                for (size_t b = 0; b < n; ++b) PutEscape(out, static_cast<unsigned char>(bytes[b]));
+            }
+        }
+    } catch (...) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
 ArticleMenuModel::ArticleMenuModel() {
     root_ = NewNode(MenuNodeKind::kRoot);
     if (root_) root_->label.AssignWide(kRootLabel);
@@ -109,17 +165,18 @@ ArticleMenuModel::~ArticleMenuModel() {
 }
 
 MenuNode* ArticleMenuModel::NewNode(MenuNodeKind kind) {
+    if (nodes_.size() >= kMaxMenuCommand) return nullptr;
     auto* node = new (std::nothrow) MenuNode;
     if (!node) return nullptr;
     node->kind = kind;
-    // Commands count up and skip 0 and any still in use, so a stale command
-    // (of a node rebuilt away) finds nothing for a very long time.
-    for (;;) {
-        uint32_t command = next_command_++;
-        if (command == 0 || nodes_.count(command)) continue;
-        node->command = command;
-        break;
-    }
+    // Commands go round 1..0xFFFF from the last one given, skipping those in
+    // use: a live command is never given twice, and one whose node is gone
+    // finds nothing until the round comes back to it (a day or more of
+    // rebuilds). A free command exists, so the walk ends.
+    uint32_t command = next_command_;
+    while (nodes_.count(command)) command = command == kMaxMenuCommand ? 1 : command + 1;
+    next_command_ = command == kMaxMenuCommand ? 1 : command + 1;
+    node->command = command;
     try {
         nodes_.emplace(node->command, node);
     } catch (...) {

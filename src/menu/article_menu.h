@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 
 #include "config/configuration.h"
@@ -49,7 +50,7 @@ struct MenuNode {
     FeedCrawler* crawler = nullptr;
     TextField link;                // Item: the entry's own copy of the link it opens (wide)
     void* menu = nullptr;          // the real menu holding the entry; Submenu: its own popup
-    uint32_t command = 0;          // unique among live nodes, never 0
+    uint32_t command = 0;          // 1..kMaxMenuCommand, unique among live nodes
     ItemList children;             // owned MenuNodes, in display order
     bool stale = false;            // Submenu: a rebuild waits for the crawler's lock
 
@@ -57,6 +58,11 @@ struct MenuNode {
     MenuNode(const MenuNode&) = delete;
     MenuNode& operator=(const MenuNode&) = delete;
 };
+
+// Menu item identifiers are 16-bit values on Windows (WM_COMMAND carries
+// them in a word), so commands stay within 1..0xFFFF: at most that many
+// nodes are live at once.
+constexpr uint32_t kMaxMenuCommand = 0xFFFF;
 
 // Limits of an article label: a 6-unit time prefix and at most 50 units of
 // title (longer ones keep 47 and get "...").
@@ -81,6 +87,15 @@ void ArticleLabel(const FeedTime* time, const char16_t* title, const TimeZoneEnt
 // ASCII case ignored. Anything else (file:, javascript:, mailto:, UNC and
 // local paths, program names, an empty link) is never opened.
 bool IsOpenableLink(const char16_t* link);
+// The form in which an openable link goes to the shell, which puts it on the
+// browser's command line: every character that may not stand in a URL as it
+// is becomes a %XX escape (controls, space, " < > \ ^ ` { | }, and
+// everything beyond ASCII as its UTF-8 bytes, a lone surrogate as U+FFFD's),
+// as does a '%' that starts no escape; escapes already there stay. False,
+// with out empty, for a link IsOpenableLink refuses, one holding CR, LF or
+// NUL (a command line or a request could be split there), or when memory
+// runs out. link holds length units and a terminator after them.
+bool EncodeLinkForShell(const char16_t* link, size_t length, std::u16string& out);
 
 class ArticleMenuModel {
 public:
@@ -110,13 +125,15 @@ public:
     bool RebuildStale(const TimeZoneEntry* menu_zone, PluginTime now);
 
     // The live node with this command, or null (0, a command of a destroyed
-    // node, or one never given out).
+    // node not given out again yet, or one never given out).
     const MenuNode* Find(uint32_t command) const;
     MenuNode& root() { return *root_; }
     const MenuNode& root() const { return *root_; }
     size_t NodeCount() const { return nodes_.size(); }
 
 private:
+    // A node with a free command, or null when memory ran out or every
+    // command is in use (the node is then left out of the menu).
     MenuNode* NewNode(MenuNodeKind kind);
     void Forget(MenuNode* node);        // unregisters node and its subtree
     void ClearChildren(MenuNode* node);

@@ -83,11 +83,14 @@ size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, con
 
 // ---------------------------------------------------------------------------
 // Mutex with the semantics of a Win32 mutex: recursive for its owner, a
-// blocking take and a zero-wait probe. On Windows it is a named kernel mutex
-// (a second Create with the same name reaches the same mutex); on POSIX the
-// name is ignored and every Mutex is its own. A thread must not end while it
-// holds one: Windows would hand it to the next taker as abandoned, POSIX
-// would keep it held for ever.
+// blocking take and a zero-wait probe. Every Mutex is its own lock, private
+// to the process: nothing names it, so no other process (another copy of the
+// plugin in a second host, or any program) can open, hold or wait on it. On
+// Windows it is an unnamed kernel mutex, which keeps the kernel's rules: a
+// thread that ends while holding it (the system ends every other thread at
+// process exit) hands it on as abandoned, so the next taker gets it instead
+// of waiting for ever. On POSIX a thread must not end while it holds one: it
+// would stay held for ever.
 class Mutex {
 public:
     Mutex() = default;
@@ -96,9 +99,9 @@ public:
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
-    // Creates the mutex, not owned, under name (may be null). True at once
-    // when it exists already; false when it could not be created.
-    bool Create(const char* name);
+    // Creates the mutex, not owned. True at once when it exists already;
+    // false when it could not be created.
+    bool Create();
     bool IsCreated() const { return handle_ != nullptr; }
     // Waits without time-out. False when the mutex does not exist (or the
     // wait itself fails); the caller then does not hold it.
@@ -110,8 +113,7 @@ public:
     // does not hold the mutex or it does not exist.
     void Unlock();
     // Ends the calling thread's hold, every level of it, and closes the
-    // mutex, so that a thread waiting through another handle of the same
-    // name (Windows) gets it. No other thread may be using this object
+    // mutex; never waits. No other thread may be using this object
     // meanwhile. Lock and TryLock then fail until the next Create. True when
     // a mutex was closed, false when there was none.
     bool Close();

@@ -1,6 +1,5 @@
 #include "plugin/plugin.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "core/encoding.h"
@@ -34,6 +33,39 @@ void LetGoOfFeeds(PluginState& state) {
     state.feeds.release = ReleaseConfigItem;
 }
 
+// Tears down everything Init built and returns the state to what it was at
+// load, so that a later Init in the same loaded copy starts from nothing:
+// the display settings refer to the crawlers destroyed here, and a second
+// Init would otherwise append to the lists of the first.
+int FreePlugin(Teardown how) {
+    PluginState& state = Plugin();
+    bool exiting = how == Teardown::kProcessExit;
+    if (state.ui && state.ui->free_icon) state.ui->free_icon(how);
+    StopSchedule(&state.schedule, exiting);
+    if (exiting) {
+        LetGoOfFeeds(state);
+    } else {
+        // No schedule walk runs any more: the list can go. Each crawler's
+        // destruction waits for its running fetch, and every worker and the
+        // schedule thread have returned before the state they use is torn
+        // down. Every running fetch is cancelled first, all at once, so
+        // that the host's Free never waits on a slow server, one feed after
+        // another.
+        for (FeedEntry* entry : state.feeds.As<FeedEntry>())
+            if (entry && entry->crawler) entry->crawler->cancel.store(true);
+        state.feeds.Clear();
+        CrawlerWorkers().WaitIdle(UINT32_MAX);
+    }
+    if (state.ui && state.ui->free_windows) state.ui->free_windows(how);
+    state.Clear();
+    ResetFunctionInfo();
+    state.initialised = false;
+    // At process exit nothing is waited for: the system may have ended the
+    // schedule thread in the middle of a walk.
+    if (!exiting) state.plugin_lock.Lock();
+    return state.plugin_lock.Close() ? 1 : 0;
+}
+
 }  // namespace
 
 PluginState& Plugin() {
@@ -51,18 +83,16 @@ void OnFeedUpdated(FeedCrawler* crawler) {
 void PluginAttach(void* module) { Plugin().module = module; }
 
 void PluginDetach(bool process_exiting) {
-    PluginState& state = Plugin();
-    if (state.initialised && !state.freed) PluginFree(process_exiting);
-    // What Free leaves (zones and display settings) goes now, before static
-    // teardown. Settings first: they refer to zones.
-    state.info_settings.Clear();
-    state.item_settings.Clear();
-    state.feeds.Clear();
-    state.time_zones.Clear();
+    if (Plugin().initialised) FreePlugin(process_exiting ? Teardown::kProcessExit : Teardown::kUnload);
 }
 
 int PluginInit() {
     PluginState& state = Plugin();
+    // A second Init without Free would append a second configuration to the
+    // first and start its threads twice: the first is freed.
+    if (state.initialised) FreePlugin(Teardown::kFree);
+    // From here on Free tears down whatever this Init gets to build.
+    state.initialised = true;
     platform::SetUserTimeLocale();
     LoadConfiguration(state);
     FunctionInfo(kFunctionInfo)->setting_count = state.info_count;
@@ -76,41 +106,17 @@ int PluginInit() {
         Start(entry->crawler);
     }
 
-    char name[64];
-    std::snprintf(name, sizeof name, "QVLP_Feedlet_%p", state.module);
-    state.plugin_lock.Create(name);
+    state.plugin_lock.Create();
 
     state.schedule.feeds = &state.feeds;
     state.schedule.crawler_of = CrawlerOfEntry;
     state.schedule.plugin_lock = &state.plugin_lock;
     StartSchedule(&state.schedule);
-    state.initialised = true;
-    state.freed = false;
     return 0;
 }
 
 int PluginFree(bool process_exiting) {
-    PluginState& state = Plugin();
-    if (state.ui && state.ui->free_icon) state.ui->free_icon();
-    StopSchedule(&state.schedule, process_exiting);
-    if (process_exiting) {
-        LetGoOfFeeds(state);
-    } else {
-        // No schedule walk runs any more: the list can go. Each crawler's
-        // destruction waits for its running fetch, and every worker and the
-        // schedule thread have returned before the state they use is torn
-        // down. Every running fetch is cancelled first, all at once, so
-        // that the host's Free never waits on a slow server, one feed after
-        // another.
-        for (FeedEntry* entry : state.feeds.As<FeedEntry>())
-            if (entry && entry->crawler) entry->crawler->cancel.store(true);
-        state.feeds.Clear();
-        CrawlerWorkers().WaitIdle(UINT32_MAX);
-    }
-    if (state.ui && state.ui->free_windows) state.ui->free_windows();
-    state.freed = true;
-    state.plugin_lock.Lock();
-    return state.plugin_lock.Close() ? 1 : 0;
+    return FreePlugin(process_exiting ? Teardown::kProcessExit : Teardown::kFree);
 }
 
 int PluginGetText(int number, int setting, char16_t* buffer, int size) {

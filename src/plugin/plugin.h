@@ -9,11 +9,16 @@ namespace feedlet {
 
 // Library attach: records the module handle (opaque here).
 void PluginAttach(void* module);
-// Library detach: runs PluginFree when the host did not. process_exiting:
-// the other threads were already ended by the system.
+// Library detach: frees what the host did not, without sending anything to
+// another process (it runs under the loader lock). process_exiting: the
+// other threads were already ended by the system, and nothing is waited for.
 void PluginDetach(bool process_exiting);
 
+// Builds the whole state; an Init while initialised frees the first one.
 int PluginInit();
+// Tears the state down to what it was at load (lists empty, counts 1000), so
+// that a later Init in the same loaded copy works as the first.
+// process_exiting: as for PluginDetach.
 int PluginFree(bool process_exiting);
 int PluginGetText(int number, int setting, char16_t* buffer, int size);
 int PluginGetFuncSettingName(int number, int setting, char* destination, int length);

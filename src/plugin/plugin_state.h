@@ -13,6 +13,17 @@ namespace feedlet {
 
 struct FeedCrawler;
 
+// Who tears the state down, and so what the teardown may do.
+enum class Teardown : uint8_t {
+    kFree,         // the host's Free: everything, the tray icon's removal included
+    kUnload,       // the library's detach after an unload without Free, under the
+                   // loader lock: nothing may be sent to another process (the tray
+                   // icon stays for Explorer to drop with its window). Every plugin
+                   // thread held a reference to the module, so none is left to wait for.
+    kProcessExit,  // the detach at process exit: the system has ended every other
+                   // thread; nothing is sent, destroyed or waited for
+};
+
 // The user interface (tray icon, article menu, dialogs) lives above the
 // plugin core and plugs in here; without it those steps do nothing (native
 // builds, tests).
@@ -20,10 +31,11 @@ struct PluginUi {
     // Init: register the taskbar message, create the message window, the
     // tooltip and icon, and when the option is on the article menu and icon.
     void (*init)();
-    // Free, before the schedule stops: destroy the icon, remove the tray icon.
-    void (*free_icon)();
-    // Free, after the feeds are gone: destroy the message window and menu.
-    void (*free_windows)();
+    // Free, before the schedule stops: remove the tray icon, destroy the icon.
+    void (*free_icon)(Teardown how);
+    // Free, after the feeds are gone: destroy the message window and menu,
+    // and forget everything else of this Init.
+    void (*free_windows)(Teardown how);
     // A crawler's document was replaced (worker thread, crawler lock held).
     void (*feed_updated)(FeedCrawler* crawler);
     // ShowSetting 0: the plugin settings dialog and the tray follow-up.
@@ -37,8 +49,7 @@ struct PluginState : Configuration {
     platform::Mutex plugin_lock;
     Schedule schedule;
     const PluginUi* ui = nullptr;
-    bool initialised = false;
-    bool freed = false;
+    bool initialised = false;  // from the start of Init to the end of Free
 };
 
 PluginState& Plugin();

@@ -106,22 +106,12 @@ bool ArticleMenu::HasStale() const {
 }
 
 UINT ArticleMenu::ShowPopup(HWND owner) {
-    // A menu only closes on a click elsewhere when its owner is the
-    // foreground window, and a background process may not simply take the
-    // foreground: join the foreground thread's input and lift the lock
-    // time-out for the moment of the switch.
-    DWORD foreground = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
-    DWORD current = GetCurrentThreadId();
-    if (foreground != current) {
-        AttachThreadInput(current, foreground, TRUE);
-        DWORD timeout = 0;
-        SystemParametersInfoA(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &timeout, 0);
-        SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
-        SetForegroundWindow(owner);
-        SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(timeout)), 0);
-        AttachThreadInput(current, foreground, FALSE);
-    }
     if (!top_popup_) return 0;
+    // A menu only closes on a click elsewhere when its owner is the
+    // foreground window. The click on the icon gave the icon's owner the
+    // right to take the foreground, so SetForegroundWindow comes first,
+    // before TrackPopupMenu; nothing session-wide is changed for it.
+    SetForegroundWindow(owner);
     POINT cursor{};
     GetCursorPos(&cursor);
     BOOL command = TrackPopupMenu(top_popup_, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);

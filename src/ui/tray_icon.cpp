@@ -49,7 +49,9 @@ TrayIcon::TrayIcon() {
 }
 
 TrayIcon::~TrayIcon() {
-    Remove();
+    // No Remove here: this runs at unload, under the loader lock, where a
+    // Shell_NotifyIcon (a message to Explorer) could wait on another
+    // process. Free has removed the icon.
     if (atom_) GlobalDeleteAtom(atom_);
 }
 
@@ -66,15 +68,19 @@ void TrayIcon::Fill() {
     data_.uID = atom_;
 }
 
-bool TrayIcon::Add() {
+bool TrayIcon::Send(DWORD message) {
     Fill();
     data_.hWnd = window_;
     data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data_.uCallbackMessage = callback_message_;
     data_.hIcon = icon_;
     std::memcpy(data_.szTip, tip_, sizeof tip_);
-    return g_notify(NIM_ADD, &data_) != FALSE;
+    return g_notify(message, &data_) != FALSE;
 }
+
+bool TrayIcon::Add() { return Send(NIM_ADD); }
+
+bool TrayIcon::Modify() { return Send(NIM_MODIFY); }
 
 bool TrayIcon::Remove() {
     Fill();

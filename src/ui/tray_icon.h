@@ -15,13 +15,18 @@ public:
     // the callback message and creates the atom that identifies this copy of
     // the plugin's icon. Nothing is shown.
     TrayIcon();
-    // At library unload: removes the icon once more and deletes the atom.
+    // At library unload: deletes the atom. The icon is not removed here
+    // (under the loader lock nothing is sent to Explorer): Free removes it.
     ~TrayIcon();
     TrayIcon(const TrayIcon&) = delete;
     TrayIcon& operator=(const TrayIcon&) = delete;
 
     // Shows the icon (NIM_ADD); the shell's success value.
     bool Add();
+    // Sends the same record with NIM_MODIFY: succeeds only when the shell
+    // shows the icon already (an add it reported as failed may have been
+    // done all the same).
+    bool Modify();
     // Removes it (NIM_DELETE); harmless when it is not shown.
     bool Remove();
 
@@ -45,6 +50,7 @@ public:
 
 private:
     void Fill();
+    bool Send(DWORD message);  // the whole record: window, icon, tip, message
 
     NOTIFYICONDATAA data_{};
     bool extended_ = false;  // the shell takes the version 5 record (488 bytes on 32-bit)

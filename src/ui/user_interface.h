@@ -26,6 +26,12 @@ const PluginUi& UserInterface();
 constexpr UINT kFeedUpdatedMessage = WM_APP + 1;  // lParam: the FeedCrawler whose document was replaced
 constexpr UINT_PTR kRetryTimer = 1;                // rebuilds submenus whose fetch held the lock
 constexpr UINT kRetryMilliseconds = 250;
+// Adds the tray icon again after the shell did not take it (at logon the
+// notification area may not be ready yet when the clock starts): every 3 s,
+// at most 100 times (five minutes), until the option is turned off or Free.
+constexpr UINT_PTR kTrayAddTimer = 2;
+constexpr UINT kTrayAddMilliseconds = 3000;
+constexpr int kTrayAddTries = 100;
 
 // The tray icon's tooltip, code page 932.
 // "Quorvel - RSS情報取得プラグイン"
@@ -36,9 +42,10 @@ struct UiState {
     UINT taskbar_created_message = 0;
     // Read by workers (they post to it), written only by this thread.
     std::atomic<HWND> message_window{nullptr};
-    HICON icon = nullptr;
+    HICON icon = nullptr;                 // owned: the small icon's size, destroyed by Free
     ArticleMenu* article_menu = nullptr;  // exists while the tray option is on
     int busy = 0;                         // the icon's callback is being handled
+    int tray_add_tries = 0;               // adds of the icon the retry timer may still make
 };
 UiState& State();
 // The process-wide tray icon record, constructed when the library loads.
@@ -57,7 +64,10 @@ int ApplyTrayOption(bool was_on, const TimeZoneEntry* previous_zone, int dialog_
 // crawler). Nothing when the menu does not exist.
 void RebuildArticleMenu();
 
-// Opens a chosen entry's link: ShellExecuteW, or what a test puts there.
+// Opens a chosen entry's link: the link in the form EncodeLinkForShell
+// gives (menu/article_menu.h) goes to the opener, ShellExecuteW or what a
+// test puts there; a link that form refuses goes nowhere.
+void OpenLink(const char16_t* link);
 using LinkOpener = void (*)(const wchar_t* link);
 void SetLinkOpener(LinkOpener opener);
 

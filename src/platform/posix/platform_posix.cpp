@@ -245,7 +245,7 @@ struct MutexImpl {
 
 Mutex::~Mutex() { Close(); }
 
-bool Mutex::Create(const char* /*name: only Windows mutexes are named*/) {
+bool Mutex::Create() {
     if (handle_) return true;
     handle_ = new (std::nothrow) MutexImpl;
     return handle_ != nullptr;

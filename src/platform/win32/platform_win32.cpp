@@ -80,13 +80,18 @@ size_t FormatTime(char16_t* buffer, size_t capacity, const char16_t* format, con
 }
 
 // ---------------------------------------------------------------------------
-// Mutex: a named kernel mutex.
+// Mutex: an unnamed kernel mutex. A critical section would be lighter, but
+// one whose owner the system ended at process exit stays held for ever (or
+// ends the process when entered during its shutdown), and deleting one that
+// a thread waits on is undefined; the kernel mutex is handed on as abandoned
+// instead. Without a name the handle is the only way to it, so no other
+// process can reach it.
 
 Mutex::~Mutex() { Close(); }
 
-bool Mutex::Create(const char* name) {
+bool Mutex::Create() {
     if (handle_) return true;
-    handle_ = CreateMutexA(nullptr, FALSE, name);
+    handle_ = CreateMutexW(nullptr, FALSE, nullptr);
     return handle_ != nullptr;
 }
 
@@ -109,9 +114,9 @@ void Mutex::Unlock() {
 
 bool Mutex::Close() {
     if (!handle_) return false;
-    // Closing a handle does not end its thread's ownership: another handle
-    // of the same name would wait until the thread ends. ReleaseMutex fails
-    // once the caller holds no level any more (or never held it).
+    // The caller's hold ends with every level of it, as on POSIX.
+    // ReleaseMutex fails once the caller holds no level any more (or never
+    // held it).
     while (ReleaseMutex(handle_)) {
     }
     CloseHandle(handle_);
