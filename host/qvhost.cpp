@@ -18,7 +18,8 @@
 //       Init, wait, open a window as a person would, capture it: WHAT is
 //       menu (the tray menu), window, window-menu (with its right-click
 //       menu), window-edit (a display setting changed through the window's
-//       menu), manager (the feed manager), plugin-settings, or
+//       menu), manager (the feed manager), manager-check URL (the feed
+//       manager while a check of URL runs), plugin-settings, or
 //       display-setting F S
 #include <windows.h>
 
@@ -239,7 +240,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] info|version|print|setting F S|\n"
                  "              window|exit|reload N|cycle N|\n"
-                 "              shoot menu|window|window-menu|window-edit|manager|plugin-settings|display-setting F S FILE\n");
+                 "              shoot menu|window|window-menu|window-edit|manager|manager-check URL|plugin-settings|\n"
+                 "                    display-setting F S FILE\n");
     return 2;
 }
 
@@ -260,6 +262,8 @@ int CommandShoot(const Plugin& plugin, double wait_seconds, int argc, char** arg
     if (what == "window-menu") return ShootHostWindow(plugin, wait_seconds, argv[i + 2], true);
     if (what == "window-edit") return ShootWindowEdit(plugin, wait_seconds, argv[i + 2]);
     if (what == "manager") return ShootFeedManager(plugin, wait_seconds, argv[i + 2]);
+    if (what == "manager-check" && i + 3 < argc)
+        return ShootFeedManagerCheck(plugin, wait_seconds, argv[i + 2], argv[i + 3]);
     if (what == "plugin-settings") return ShootSettingDialog(plugin, wait_seconds, 0, 0, argv[i + 2]);
     if (what == "display-setting" && i + 4 < argc)
         return ShootSettingDialog(plugin, wait_seconds, Number(argv[i + 2], 0), Number(argv[i + 3], 0), argv[i + 4]);

@@ -222,7 +222,10 @@ int ShootSettingDialog(const Plugin& plugin, double wait_seconds, int number, in
 // plugin settings dialog, whose button 1064 opens the feed manager. The
 // second feed is chosen so that the fields show its values, and the feed
 // manager's window is captured.
-int ShootFeedManager(const Plugin& plugin, double wait_seconds, const std::string& path) {
+// The feed manager, opened from the plugin settings dialog with its second
+// row selected; with check_url, a check of that URL (a server that never
+// answers) is started and the dialog taken while it runs.
+int ShootManager(const Plugin& plugin, double wait_seconds, const std::string& check_url, const std::string& path) {
     plugin.init();
     PumpMessages(wait_seconds);
     bool captured = false;
@@ -237,10 +240,28 @@ int ShootFeedManager(const Plugin& plugin, double wait_seconds, const std::strin
                 item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
                 item.state = LVIS_SELECTED | LVIS_FOCUSED;
                 SendMessageW(GetDlgItem(manager, 1046), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&item));
+                bool ready = true;
+                if (!check_url.empty()) {
+                    // The URL field (1044), then Check (1050), whose text
+                    // changes once the check runs.
+                    HWND check = GetDlgItem(manager, 1050);
+                    wchar_t before[64] = {};
+                    GetWindowTextW(check, before, 64);
+                    SendMessageW(GetDlgItem(manager, 1044), WM_SETTEXT, 0,
+                                 reinterpret_cast<LPARAM>(std::wstring(check_url.begin(), check_url.end()).c_str()));
+                    PostMessageW(check, BM_CLICK, 0, 0);
+                    ready = false;
+                    for (DWORD waited = 0; !ready && waited < 5000; waited += 20) {
+                        wchar_t now[64] = {};
+                        GetWindowTextW(check, now, 64);
+                        ready = std::wstring(now) != before;
+                        if (!ready) Sleep(20);
+                    }
+                }
                 Sleep(500);  // let the dialog paint
                 RECT area;
                 GetWindowRect(manager, &area);
-                captured = CaptureScreen(area, path);
+                captured = ready && CaptureScreen(area, path);
                 PostMessageW(manager, WM_COMMAND, IDCANCEL, 0);
                 for (DWORD waited = 0; IsWindow(manager) && waited < 5000; waited += 20) Sleep(20);
             }
@@ -251,6 +272,14 @@ int ShootFeedManager(const Plugin& plugin, double wait_seconds, const std::strin
     plugin.free();
     if (!captured) std::fprintf(stderr, "qvhost: the feed manager did not appear or could not be captured\n");
     return captured ? 0 : 1;
+}
+
+int ShootFeedManager(const Plugin& plugin, double wait_seconds, const std::string& path) {
+    return ShootManager(plugin, wait_seconds, std::string(), path);
+}
+
+int ShootFeedManagerCheck(const Plugin& plugin, double wait_seconds, const std::string& url, const std::string& path) {
+    return ShootManager(plugin, wait_seconds, url, path);
 }
 
 }  // namespace qvhost

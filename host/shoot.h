@@ -24,6 +24,8 @@ int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string
 // The feed manager, opened from the plugin settings dialog, with the
 // second feed chosen.
 int ShootFeedManager(const Plugin& plugin, double wait_seconds, const std::string& path);
+// The same with a check of url running (a server that never answers).
+int ShootFeedManagerCheck(const Plugin& plugin, double wait_seconds, const std::string& url, const std::string& path);
 // The dialog ShowSetting(number, setting) opens.
 int ShootSettingDialog(const Plugin& plugin, double wait_seconds, int number, int setting, const std::string& path);
 

@@ -770,6 +770,98 @@ TEST_F(FeedManagerDialogTest, CheckReportsWhatATrialFetchFound) {
     ExpectFilesUntouched();
 }
 
+// A check of a slow server runs aside: the dialog answers a watcher's
+// SendMessageTimeout (SMTO_ABORTIFHUNG, 1 s, as Windows judges "Not
+// Responding") all along, shows that a check runs (every button but Cancel
+// disabled, the Check button saying so), and afterwards reports as ever and
+// is itself again.
+TEST_F(FeedManagerDialogTest, ACheckOfASlowServerLeavesTheDialogAnswering) {
+    StartPlugin();
+    server.Route("/slow.xml", TestHttpServer::TrickleBody(30, 100));
+    RunDialog(nullptr, [&](HWND dialog) {
+        const std::string check_text = WindowText(GetDlgItem(dialog, IDC_MANAGER_CHECK));
+        SetControlText(dialog, IDC_MANAGER_URL, server.Url("/slow.xml"));
+        ClickDialogButton(dialog, IDC_MANAGER_CHECK);
+        ASSERT_TRUE(WaitUntil([&] { return server.TrickleSent("/slow.xml") >= 1; }, kWait));
+        int answered = 0, hung = 0;
+        bool showed_running = false;
+        while (!FindOwnedDialog(dialog) && answered + hung < 600) {
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) ++answered;
+            else ++hung;
+            if (server.TrickleSent("/slow.xml") < 25 && WindowText(GetDlgItem(dialog, IDC_MANAGER_CHECK)) != check_text) {
+                showed_running = true;
+                EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_MANAGER_CHECK)), "チェック中…");
+                for (int id : {IDC_MANAGER_ADD, IDC_MANAGER_UPDATE, IDC_MANAGER_DELETE, IDC_MANAGER_CHECK, IDOK})
+                    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, id))) << id;
+                EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)));
+            }
+            Sleep(20);  // pacing the probes, not waiting for anything
+        }
+        EXPECT_EQ(hung, 0) << "the dialog stopped answering during the check";
+        EXPECT_GE(answered, 20) << "the check was over before it could be watched";
+        EXPECT_TRUE(showed_running);
+        ExpectBox(dialog, "チェック", kNotRecognised, "", kOk, IDOK);
+        EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_MANAGER_CHECK)), check_text);
+        for (int id : {IDC_MANAGER_ADD, IDC_MANAGER_UPDATE, IDC_MANAGER_DELETE, IDC_MANAGER_CHECK, IDOK})
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, id))) << id;
+        CloseWith(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(server.WaitForTrickleEnd("/slow.xml", kWait), TestHttpServer::TrickleEnd::kCompleted);
+}
+
+// Cancel and the close box during a check end it and close the dialog at
+// once; no message box follows, and the server sees the check hang up.
+TEST_F(FeedManagerDialogTest, CancellingDuringACheckClosesTheDialogAtOnce) {
+    StartPlugin();
+    struct Way {
+        const char* name;
+        std::function<void(HWND)> close;
+    } ways[] = {
+        {"Cancel", [](HWND dialog) { ClickDialogButton(dialog, IDCANCEL); }},
+        {"the close box", [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"Escape", [](HWND dialog) { PostMessageW(GetDlgItem(dialog, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        const std::string path = std::string("/endless-") + std::to_string(&way - ways) + ".xml";
+        server.Route(path, TestHttpServer::TrickleBody(400, 100));
+        RunDialog(nullptr, [&](HWND dialog) {
+            SetControlText(dialog, IDC_MANAGER_URL, server.Url(path));
+            ClickDialogButton(dialog, IDC_MANAGER_CHECK);
+            ASSERT_TRUE(WaitUntil([&] { return server.TrickleSent(path) >= 2; }, kWait));
+            way.close(dialog);
+            EXPECT_TRUE(WaitUntilGone(dialog, 2000)) << "the dialog waited for the check";
+            EXPECT_EQ(FindOwnedDialog(dialog), nullptr);
+        });
+        EXPECT_EQ(server.WaitForTrickleEnd(path, kWait), TestHttpServer::TrickleEnd::kClientLeft);
+        EXPECT_LT(server.TrickleSent(path), 100u);
+    }
+    ExpectFilesUntouched();
+}
+
+// OK after changing a feed whose fetch trickles returns at once: the fetch
+// of the old location is cancelled, the new one fetched.
+TEST_F(FeedManagerDialogTest, OkWhileAFeedTricklesReturnsAtOnce) {
+    server.Route("/trickle.xml", TestHttpServer::TrickleBody(400, 100));
+    feeds_ini = "[RSS000]\r\nRSSName=Alpha\r\nURL=" + server.Url("/trickle.xml") + "\r\nInterval=1800\r\n";
+    WriteFile(FeedsPath(), feeds_ini);
+    PluginInit();
+    ASSERT_TRUE(WaitUntil([&] { return server.TrickleSent("/trickle.xml") >= 2; }, kWait));
+    RunDialog(nullptr, [&](HWND dialog) {
+        SelectRow(dialog, 0);
+        SetControlText(dialog, IDC_MANAGER_URL, alpha);
+        ClickQuietly(dialog, IDC_MANAGER_UPDATE);
+        ClickDialogButton(dialog, IDOK);
+        ExpectBox(dialog, "終了確認", kLeave, "question", kYesNo, IDYES);
+        EXPECT_TRUE(WaitUntilGone(dialog, 2000)) << "OK waited for the trickling fetch";
+    });
+    EXPECT_EQ(server.WaitForTrickleEnd("/trickle.xml", kWait), TestHttpServer::TrickleEnd::kClientLeft);
+    EXPECT_LT(server.TrickleSent("/trickle.xml"), 100u);
+    WaitForFetches();
+    ASSERT_NE(Entry(0)->crawler->document, nullptr) << "the new location, fetched at once";
+}
+
 TEST_F(FeedManagerDialogTest, LongNamesAreCutOnACharacterBoundary) {
     StartPlugin();
     std::string a200;
