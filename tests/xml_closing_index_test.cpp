@@ -1,8 +1,7 @@
 // The closing-tag index on its own: for every start tag, Find must give what
 // a plain search for "</" + name after the tag gives, whatever the text
-// (names that contain '<', names that begin other names, equal hashes, names
-// longer than the short-name filter, bounds cut short), in document order
-// and out of it, built or not.
+// (names that contain '<', names that begin other names, equal hashes, long
+// names, bounds cut short), in document order and out of it, built or not.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -30,7 +29,7 @@ protected:
 INSTANTIATE_TEST_SUITE_P(HashBase, ClosingIndexTest, ::testing::Values(0u, 1u));
 
 TEST_P(ClosingIndexTest, AnswersAsAPlainSearchWould) {
-    const std::u16string long_name(70, u'n');  // beyond the short-name filter
+    const std::u16string long_name(70, u'n');
     const std::u16string rows[] = {
         u"<a>x</a>",
         u"<a><a>x</a></a>",
@@ -59,6 +58,25 @@ TEST_P(ClosingIndexTest, AnswersAsAPlainSearchWould) {
     }
 }
 
+TEST_P(ClosingIndexTest, AnswersAroundCommentAndCdataStarts) {
+    // A comment or CDATA start gives no name: a stretch of names that begins
+    // with one is hashed from its first name on, and a question about the
+    // start itself is answered by search.
+    const std::u16string rows[] = {
+        u"<![CDATA[<a>x</a>",
+        u"<!--x<a<b>y</a<b></b>",
+        u"<![CDATA[\u65e5\u672c<br>x</br>]]></![CDATA[\u65e5\u672c<br>",
+        u"<!--a>x</!--a>",
+        u"<<!--a>x</<!--a></!--a>",
+        u"<!-->x</!-->",
+    };
+    for (const std::u16string& text : rows) {
+        SCOPED_TRACE(feedlet::xml_check::ToUtf8(text));
+        EXPECT_EQ(CheckClosingIndex(text, false), "");
+        EXPECT_EQ(CheckClosingIndex(text, true), "");
+    }
+}
+
 TEST_P(ClosingIndexTest, AgreesOnRandomTexts) {
     const char16_t* const pieces[] = {
         u"<a>", u"</a>", u"<ab>", u"</ab", u"<ba>", u"</ba>", u"<a/>", u"<", u">", u"/",
@@ -77,8 +95,8 @@ TEST_P(ClosingIndexTest, AgreesOnRandomTexts) {
 }
 
 TEST_P(ClosingIndexTest, AgreesWithMoreNamesThanTheCachesHold) {
-    // Past a few thousand names the runs after "</" are looked up in
-    // batches instead of one by one.
+    // Thousands of names: the table grows many times during the pass, and
+    // the prefixes of the runs after "</" are looked up among all of them.
     std::mt19937 random(7);
     std::uniform_int_distribution<int> kind(0, 9);
     std::u16string text;
