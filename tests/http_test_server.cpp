@@ -292,7 +292,11 @@ std::string TestHttpServer::HttpDate(int64_t seconds) {
     return text;
 }
 
-std::string TestHttpServer::Request::Header(const std::string& name) const {
+namespace {
+
+// The first header line of a request's head with this name (ASCII case
+// ignored): its value, without the blanks around it, in *value.
+bool FindHeader(const std::string& head, const std::string& name, std::string* value) {
     size_t start = head.find("\r\n");
     while (start != std::string::npos && start + 2 < head.size()) {
         start += 2;
@@ -302,24 +306,25 @@ std::string TestHttpServer::Request::Header(const std::string& name) const {
         if (colon != std::string::npos && EqualNoCase(line.substr(0, colon), name)) {
             size_t first = line.find_first_not_of(" \t", colon + 1);
             size_t last = line.find_last_not_of(" \t");
-            return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+            *value = first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+            return true;
         }
         start = end;
     }
-    return std::string();
+    return false;
+}
+
+}  // namespace
+
+std::string TestHttpServer::Request::Header(const std::string& name) const {
+    std::string value;
+    FindHeader(head, name, &value);
+    return value;
 }
 
 bool TestHttpServer::Request::HasHeader(const std::string& name) const {
-    size_t start = head.find("\r\n");
-    while (start != std::string::npos && start + 2 < head.size()) {
-        start += 2;
-        size_t end = head.find("\r\n", start);
-        std::string line = head.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        size_t colon = line.find(':');
-        if (colon != std::string::npos && EqualNoCase(line.substr(0, colon), name)) return true;
-        start = end;
-    }
-    return false;
+    std::string value;
+    return FindHeader(head, name, &value);
 }
 
 bool TestHttpServer::Start() {
