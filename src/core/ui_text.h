@@ -1,19 +1,21 @@
 // The plugin's own Japanese texts (the host's records, the INI defaults, the
 // tray tip, the dialogs' lists and labels) are written once, readably, as
-// UTF-16 literals in UTF-8 source files. Where one is needed narrow, in code
-// page 932, it is converted here, by the platform's 932 conversion, never by
-// the compiler's execution character set; a UTF-16 literal is never
-// hand-written as bytes.
+// UTF-16 literals in UTF-8 source files, never as hand-escaped code page 932
+// bytes. Where one is needed narrow, in code page 932, it is converted here
+// by the platform's 932 conversion, never by the compiler's execution
+// character set.
 //
 // The conversion runs once per text, while the library (or program) is
-// loaded: a UiText is a namespace-scope object that converts when it is
-// constructed, and a record made at load writes its fields with
-// WriteUiText. So it is done before the host or a test calls anything,
-// before any thread of the plugin exists and before a test arms the
-// allocation countdown (platform/memory.h), and afterwards the text is only
+// loaded: each of the plugin's UiTexts is a namespace-scope object that
+// converts when it is constructed, and a record made at load writes its
+// fields with WriteUiText. So it is done before the host or a test calls
+// anything, before any thread of the plugin exists and before a test arms
+// the allocation countdown (platform/memory.h); afterwards the text is only
 // read, from any thread. The narrow form lives in the object itself: no heap
-// block is kept. Windows converts without allocating; the POSIX iconv
-// converter is opened and closed within the conversion.
+// block is kept. In the DLL this runs in its attach, under the loader lock,
+// where WideCharToMultiByte loads nothing, allocates nothing of ours and
+// waits for no other thread; the POSIX iconv converter is opened and closed
+// within the conversion.
 //
 // A UiText must not be read by another file's static initialisation, whose
 // order against this one's is unspecified: a record made at load from these
