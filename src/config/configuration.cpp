@@ -146,7 +146,7 @@ void ReadFeeds(Configuration& config) {
         std::snprintf(section, sizeof section, "RSS%03d", i);
         char url[4096];
         if (platform::IniReadString(file.c_str(), section, "URL", "", url, sizeof url) == 0) break;
-        char default_name[32];
+        char default_name[UiText::kCapacity + 16];  // the word and any int
         std::snprintf(default_name, sizeof default_name, "RSS%03d", i + 1);
         char name[255];
         platform::IniReadString(file.c_str(), section, "RSSName", default_name, name, sizeof name);
@@ -201,7 +201,7 @@ void ReadDisplaySettings(Configuration& config, ItemList& list, const char* pref
         std::snprintf(section, sizeof section, "%s%03d", prefix, i);
         std::unique_ptr<DisplaySetting> setting(Need(new (std::nothrow) DisplaySetting));
 
-        char default_name[32];
+        char default_name[UiText::kCapacity + 16];  // the word and any int
         std::snprintf(default_name, sizeof default_name, "%s%03d", kDefaultSettingName.Narrow(), i + 1);
         char name[255];
         if (platform::IniReadString(file.c_str(), section, "Name", "", name, sizeof name) == 0)
