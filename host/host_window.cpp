@@ -64,7 +64,7 @@ ClockWindow* StateOf(HWND window) { return reinterpret_cast<ClockWindow*>(GetWin
 HFONT MakeFont(int pixels, int weight) {
     return CreateFontW(-pixels, 0, 0, 0, weight, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       W(u"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF"));  // ＭＳ Ｐゴシック
+                       W(u"ＭＳ Ｐゴシック"));
 }
 
 int LinesTop() { return kHeaderHeight; }
@@ -143,7 +143,7 @@ std::wstring Digits(unsigned value, size_t width) {
 }
 
 void DrawHeader(HDC dc, const ClockWindow& state, int width) {
-    static const char16_t kWeekdays[] = u"\u65E5\u6708\u706B\u6C34\u6728\u91D1\u571F";  // 日月火水木金土
+    static const char16_t kWeekdays[] = u"日月火水木金土";
     SYSTEMTIME now{};
     GetLocalTime(&now);
     std::wstring time = Digits(now.wHour, 2) + L":" + Digits(now.wMinute, 2) + L":" + Digits(now.wSecond, 2);
@@ -227,24 +227,24 @@ std::wstring MenuLabel(const std::wstring& text) {
 
 HMENU BuildMenu(const ClockWindow& state) {
     HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, kCommandPluginSettings, W(u"\u30D7\u30E9\u30B0\u30A4\u30F3\u8A2D\u5B9A\u2026"));  // プラグイン設定…
+    AppendMenuW(menu, MF_STRING, kCommandPluginSettings, W(u"プラグイン設定…"));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     for (int number = 1; number <= 2; ++number) {
         HMENU settings = CreatePopupMenu();
         for (const Line& line : state.lines) {
             if (line.number != number) continue;
             std::wstring label = std::to_wstring(line.setting) + L": " +
-                                 MenuLabel(SettingName(*state.plugin, number, line.setting)) + L"\u2026";
+                                 MenuLabel(SettingName(*state.plugin, number, line.setting)) + W(u"…");
             AppendMenuW(settings, MF_STRING, kCommandFunctionStep * static_cast<UINT>(number) + static_cast<UINT>(line.setting),
                         label.c_str());
         }
         FuncInfo info = FunctionInfo(*state.plugin, number);
-        std::wstring title = W(u"\u8868\u793A\u9805\u76EE\u8A2D\u5B9A: ") + MenuLabel(Cp932ToWide(info.name, sizeof info.name));  // 表示項目設定:
+        std::wstring title = W(u"表示項目設定: ") + MenuLabel(Cp932ToWide(info.name, sizeof info.name));
         AppendMenuW(menu, MF_POPUP | (GetMenuItemCount(settings) > 0 ? 0 : MF_GRAYED),
                     reinterpret_cast<UINT_PTR>(settings), title.c_str());
     }
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, kCommandClose, W(u"\u9589\u3058\u308B"));  // 閉じる
+    AppendMenuW(menu, MF_STRING, kCommandClose, W(u"閉じる"));
     return menu;
 }
 

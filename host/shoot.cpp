@@ -169,7 +169,7 @@ int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string
             for (int i = 0; i < 50 && CountProcessWindows(L"#32768") < 2; ++i) Sleep(50);
             submenu = WaitForProcessWindow(L"#32768", nullptr, 1000);
             PostMessageW(submenu ? submenu : popup, WM_KEYDOWN, VK_RETURN, 0);
-            HWND dialog = WaitForProcessWindow(L"#32770", W(u"\u8868\u793A\u9805\u76EE\u8A2D\u5B9A"), 5000);
+            HWND dialog = WaitForProcessWindow(L"#32770", W(u"表示項目設定"), 5000);
             if (!dialog) {
                 CloseMenus(popup);
                 return;
@@ -198,8 +198,7 @@ int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string
 int ShootSettingDialog(const Plugin& plugin, double wait_seconds, int number, int setting, const std::string& path) {
     plugin.init();
     PumpMessages(wait_seconds);
-    const wchar_t* caption = number == 0 ? W(u"\u30D7\u30E9\u30B0\u30A4\u30F3\u8A2D\u5B9A")  // プラグイン設定
-                                         : W(u"\u8868\u793A\u9805\u76EE\u8A2D\u5B9A");        // 表示項目設定
+    const wchar_t* caption = number == 0 ? W(u"プラグイン設定") : W(u"表示項目設定");
     bool captured = false;
     {
         Watcher watcher([&] {
@@ -231,10 +230,10 @@ int ShootManager(const Plugin& plugin, double wait_seconds, const std::string& c
     bool captured = false;
     {
         Watcher watcher([&] {
-            HWND settings = WaitForProcessWindow(L"#32770", L"\u30d7\u30e9\u30b0\u30a4\u30f3\u8a2d\u5b9a", 5000);
+            HWND settings = WaitForProcessWindow(L"#32770", W(u"プラグイン設定"), 5000);
             if (!settings) return;
             PostMessageW(GetDlgItem(settings, 1064), BM_CLICK, 0, 0);
-            HWND manager = WaitForProcessWindow(L"#32770", L"RSS\u7ba1\u7406", 5000);
+            HWND manager = WaitForProcessWindow(L"#32770", W(u"RSS管理"), 5000);
             if (manager) {
                 LVITEMW item{};
                 item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/codepage.h"
 #include "core/encoding.h"
+#include "core/ui_text.h"
+#include "platform/memory.h"
 #include "platform/platform.h"
 
 using namespace feedlet;
@@ -206,5 +209,52 @@ TEST(CodePageTest, PrefixesNeverSplitADoubleByteCharacter) {
     }
 }
 
-}  // namespace
+// The plugin's fixed texts are converted whole or not at all: a field never
+// holds part of a text, which the host would show as a wrong name.
+TEST(UiTextTest, ConvertsWholeTextsOrNothing) {
+    char out[8];
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(ConvertUiText(u"東京!", out, sizeof out), 5u);
+    EXPECT_EQ(std::string(out), "\x93\x8C\x8B\x9E!");
+    EXPECT_EQ(std::string(out + 6, 2), "xx") << "nothing is written after the terminator";
 
+    char small[5];
+    for (const char16_t* text : {u"東京!", static_cast<const char16_t*>(nullptr)}) {
+        std::memset(small, 'x', sizeof small);
+        EXPECT_EQ(ConvertUiText(text, small, sizeof small), 0u);
+        EXPECT_EQ(std::string(small, sizeof small), std::string(sizeof small, '\0'));
+    }
+    EXPECT_EQ(ConvertUiText(u"", small, sizeof small), 0u);
+    EXPECT_EQ(small[0], 0);
+    EXPECT_EQ(ConvertUiText(u"a", nullptr, 4), 0u);
+    EXPECT_EQ(ConvertUiText(u"a", small, 0), 0u);
+}
+
+// A field sized by Cp932Capacity holds the longest form a literal can take:
+// two bytes for every unit, as for a character outside code page 932.
+TEST(UiTextTest, FieldsHoldTheLongestForm) {
+    char exact[Cp932Capacity(3)];
+    EXPECT_EQ(WriteUiText(exact, u"東京"), 4u);
+    EXPECT_EQ(std::string(exact, sizeof exact), std::string("\x93\x8C\x8B\x9E", 5));
+    char outside[Cp932Capacity(3)] = {};
+    EXPECT_EQ(WriteUiText(outside, u"\U0001F600"), 2u);
+    EXPECT_STREQ(outside, "??");
+    char ascii[Cp932Capacity(4)] = {};
+    EXPECT_EQ(WriteUiText(ascii, u"RSS"), 3u);
+    EXPECT_EQ(std::string(ascii, sizeof ascii), std::string("RSS\0\0\0\0", 7));
+
+    const UiText label(u"記事数(&D)");
+    EXPECT_EQ(std::string(label.Narrow()), "\x8BL\x8E\x96\x90\x94(&D)");
+}
+
+// Why the texts are made when the library loads: converted while this
+// thread's allocations fail, a text comes out empty where the conversion
+// needs memory (iconv's converter), never wrong. Windows needs none.
+TEST(UiTextTest, AConversionWithoutMemoryGivesAnEmptyText) {
+    platform::FailAllocationsForTesting(0, true);
+    const UiText text(u"東京");
+    platform::StopFailingAllocationsForTesting();
+    EXPECT_EQ(std::string(text.Narrow()), OnThisPlatform<std::string>("\x93\x8C\x8B\x9E", ""));
+}
+
+}  // namespace

@@ -176,7 +176,7 @@ TEST_F(ConfigTest, DisplaySettingsAreReadAndClamped) {
     EXPECT_EQ(item->num, 1u);
     EXPECT_EQ(item->time, -60);
     EXPECT_EQ(std::u16string(item->split.Wide()), u" ");
-    EXPECT_EQ(std::u16string(item->format.Wide()), u"  %hh:%nn \u6771\u4EAC ");
+    EXPECT_EQ(std::u16string(item->format.Wide()), u"  %hh:%nn 東京 ");
     ASSERT_NE(item->zone, nullptr);
     EXPECT_STREQ(item->zone->short_name, "TYO");
 
@@ -234,7 +234,7 @@ TEST_F(ConfigTest, SavedSettingsReadBackTheSame) {
     item->num = 7;
     item->time = -3;
     item->split.AssignWide(u" ");
-    item->format.AssignWide(u" %title \u6771\u4EAC");
+    item->format.AssignWide(u" %title 東京");
     item->zone = c.time_zones.At<TimeZoneEntry>(0);
     item->dirty = 1;
     SaveDisplaySettings(c);
@@ -259,7 +259,7 @@ TEST_F(ConfigTest, SavedSettingsReadBackTheSame) {
     EXPECT_EQ(read->num, 7u);
     EXPECT_EQ(read->time, -3);
     EXPECT_EQ(std::u16string(read->split.Wide()), u" ");
-    EXPECT_EQ(std::u16string(read->format.Wide()), u" %title \u6771\u4EAC");
+    EXPECT_EQ(std::u16string(read->format.Wide()), u" %title 東京");
     EXPECT_NE(read->zone, nullptr);
 }
 

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "config/configuration.h"
@@ -78,7 +79,7 @@ TEST(ZoneChoicesTest, EntriesAreWordedFromOffsetNameAndShortName) {
         std::snprintf(zone.short_name, sizeof zone.short_name, "%s", row.short_name);
         EXPECT_EQ(ZoneChoiceText(zone), Cp932(row.expected));
     }
-    EXPECT_EQ(std::string(kFollowFeedZoneText), Cp932(u"RSSのタイムゾーンに従う"));
+    EXPECT_EQ(std::string(kFollowFeedZoneText.Narrow()), Cp932(u"RSSのタイムゾーンに従う"));
 }
 
 TEST_F(SettingsDialogsTest, ZonesFromTheHostDataFileAndOnlyListedZonesAreStored) {
@@ -223,7 +224,7 @@ TEST(DisplaySettingChoicesTest, ConditionsAndWhatEachShows) {
     const char16_t* texts[] = {u"最新のみ", u"指定記事数のみ", u"指定時間内のみ", u"全ての記事"};
     const uint8_t values[] = {0, 1, 2, 4};
     for (size_t i = 0; i < kConditionChoiceCount; ++i) {
-        EXPECT_EQ(std::string(kConditionChoices[i].text), Cp932(texts[i]));
+        EXPECT_EQ(std::string(kConditionChoices[i].text.Narrow()), Cp932(texts[i]));
         EXPECT_EQ(kConditionChoices[i].value, values[i]);
     }
     struct Row {
@@ -245,12 +246,34 @@ TEST(DisplaySettingChoicesTest, ConditionsAndWhatEachShows) {
     EXPECT_EQ(AmountLabel(AmountField::kNone), nullptr);
 }
 
+// The interval list of the feed manager and the period list of the display
+// setting dialog.
+TEST(DisplaySettingChoicesTest, IntervalTableInListOrder) {
+    const struct {
+        const char16_t* text;
+        uint32_t seconds;
+    } rows[] = {
+        {u"5分", 300},       {u"15分", 900},       {u"30分", 1800},
+        {u"1時間", 3600},    {u"2時間", 7200},     {u"3時間", 10800},
+        {u"5時間", 18000},   {u"10時間", 36000},   {u"24時間", 86400},
+    };
+    ASSERT_EQ(std::size(rows), kIntervalCount);
+    for (size_t i = 0; i < kIntervalCount; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(std::string(kIntervalTable[i].text.Narrow()), Cp932(rows[i].text));
+        EXPECT_EQ(kIntervalTable[i].seconds, rows[i].seconds);
+        EXPECT_EQ(IntervalIndex(rows[i].seconds), static_cast<int>(i));
+    }
+    EXPECT_EQ(IntervalIndex(0), -1);
+    EXPECT_EQ(IntervalIndex(5400), -1);
+}
+
 TEST(DisplaySettingChoicesTest, APeriodMissingFromTheTableIsAppendedAndSelected) {
     PeriodList listed = PeriodChoices(1800);
     ASSERT_EQ(listed.choices.size(), kIntervalCount);
     EXPECT_EQ(listed.selected, 2);
     for (size_t i = 0; i < kIntervalCount; ++i) {
-        EXPECT_EQ(listed.choices[i].text, kIntervalTable[i].text);
+        EXPECT_EQ(listed.choices[i].text, kIntervalTable[i].text.Narrow());
         EXPECT_EQ(listed.choices[i].seconds, static_cast<int32_t>(kIntervalTable[i].seconds));
     }
     EXPECT_EQ(PeriodChoices(300).selected, 0);

@@ -63,10 +63,10 @@ std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
     return std::vector<std::string>(lines.begin(), lines.end());
 }
 
-const wchar_t* const kDisplayCaption = L"\u8868\u793A\u9805\u76EE\u8A2D\u5B9A";     // 表示項目設定
-const wchar_t* const kPluginCaption = L"\u30D7\u30E9\u30B0\u30A4\u30F3\u8A2D\u5B9A";  // プラグイン設定
-const wchar_t* const kManagerCaption = L"RSS\u7BA1\u7406";                           // RSS管理
-const wchar_t* const kLeaveCaption = L"\u7D42\u4E86\u78BA\u8A8D";                    // 終了確認
+const wchar_t* const kDisplayCaption = L"表示項目設定";
+const wchar_t* const kPluginCaption = L"プラグイン設定";
+const wchar_t* const kManagerCaption = L"RSS管理";
+const wchar_t* const kLeaveCaption = L"終了確認";
 
 const std::vector<std::string> kZoneItems = {
     "RSSのタイムゾーンに従う",

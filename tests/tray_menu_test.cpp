@@ -425,7 +425,7 @@ TEST_F(TrayMenuTest, ExplorersRestartAddsTheSameIconAgain) {
     EXPECT_EQ(first.flags, 7u);
     EXPECT_EQ(first.callback, RegisterWindowMessageA("FEEDLET_NOTIFYICON_MESSAGE By Marlun"));
     EXPECT_NE(first.icon, nullptr);
-    EXPECT_EQ(first.tip, "Quorvel - RSS\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE\x83v\x83\x89\x83O\x83" "C\x83\x93");
+    EXPECT_EQ(first.tip, Cp932(u"Quorvel - RSS情報取得プラグイン"));
     EXPECT_EQ(first.size, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
     if (sizeof(void*) == 4) {
         EXPECT_EQ(first.size, 488u);

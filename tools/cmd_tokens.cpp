@@ -4,10 +4,8 @@
 // token gives for one fixed article, through the same expansion GetText
 // uses. The user's guide takes its token list from here, so it cannot
 // drift from the plugin.
-#include <cstdlib>
 #include <string>
 
-#include "core/codepage.h"
 #include "text/display_text.h"
 #include "tool.h"
 
@@ -40,9 +38,7 @@ int RunTokens(int argc, char**) {
         std::u16string format = u"%" + std::u16string(token.name);
         char16_t example[1024] = {};
         ExpandFormat(&article, format.c_str(), nullptr, kNow, example, sizeof example / sizeof example[0]);
-        char16_t* description = CodePageToUtf16(kCodePageShiftJis, token.description);
-        Print(Utf8(format.c_str()) + "\t" + Utf8(description) + "\t" + Utf8(example) + "\n");
-        std::free(description);
+        Print(Utf8(format.c_str()) + "\t" + Utf8(token.description) + "\t" + Utf8(example) + "\n");
     }
     return 0;
 }

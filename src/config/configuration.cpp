@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/codepage.h"
+#include "core/ui_text.h"
 #include "fetch/feed_crawler.h"
 #include "platform/ini.h"
 
@@ -14,8 +15,9 @@ namespace feedlet {
 
 namespace {
 
-constexpr char kDefaultSettingName[] = "\x90\xDD\x92\xE8%03d";  // 設定%03d
-constexpr char kDefaultZoneName[] = "\x93\x8C\x8B\x9E";        // 東京
+// A setting without a Name is called this and its number ("設定001").
+const UiText kDefaultSettingName(u"設定");
+const UiText kDefaultZoneName(u"東京");
 constexpr uint32_t kMinimumInterval = 300;
 constexpr int32_t kDefaultInterval = 1800;
 
@@ -131,7 +133,7 @@ void ReadTimeZones(Configuration& config) {
     if (config.time_zones.Empty()) {
         std::unique_ptr<TimeZoneEntry> zone(Need(new (std::nothrow) TimeZoneEntry));
         CopyName(zone->short_name, "TYO");
-        NeedNarrow(zone->name, kDefaultZoneName);
+        NeedNarrow(zone->name, kDefaultZoneName.Narrow());
         zone->offset = 540;
         AppendOwned(config.time_zones, zone);
     }
@@ -144,7 +146,7 @@ void ReadFeeds(Configuration& config) {
         std::snprintf(section, sizeof section, "RSS%03d", i);
         char url[4096];
         if (platform::IniReadString(file.c_str(), section, "URL", "", url, sizeof url) == 0) break;
-        char default_name[32];
+        char default_name[UiText::kCapacity + 16];  // the word and any int
         std::snprintf(default_name, sizeof default_name, "RSS%03d", i + 1);
         char name[255];
         platform::IniReadString(file.c_str(), section, "RSSName", default_name, name, sizeof name);
@@ -199,8 +201,8 @@ void ReadDisplaySettings(Configuration& config, ItemList& list, const char* pref
         std::snprintf(section, sizeof section, "%s%03d", prefix, i);
         std::unique_ptr<DisplaySetting> setting(Need(new (std::nothrow) DisplaySetting));
 
-        char default_name[32];
-        std::snprintf(default_name, sizeof default_name, kDefaultSettingName, i + 1);
+        char default_name[UiText::kCapacity + 16];  // the word and any int
+        std::snprintf(default_name, sizeof default_name, "%s%03d", kDefaultSettingName.Narrow(), i + 1);
         char name[255];
         if (platform::IniReadString(file.c_str(), section, "Name", "", name, sizeof name) == 0)
             CopyName(setting->name, default_name);

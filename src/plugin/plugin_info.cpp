@@ -2,40 +2,28 @@
 
 #include <cstring>
 
+#include "core/ui_text.h"
 #include "feedlet_version.h"
 
 namespace feedlet {
 
 namespace {
 
-// Texts are code page 932 bytes, written out so they do not depend on the
-// compiler's execution character set.
-constexpr char kPluginName[] =
-    "RSS\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE\x83v\x83\x89\x83O\x83" "C\x83\x93";  // RSS情報取得プラグイン
-constexpr char kPluginDescription[] =
-    "\x8Ew\x92\xE8URL\x82\xCCRSS\x8F\xEE\x95\xF1\x82\xF0\x8E\xE6\x93\xBE\x82\xB5\x82\xDC\x82\xB7\x81" "B";  // 指定URLのRSS情報を取得します。
-constexpr char kInfoName[] = "RSS\x8A\xEE\x96{\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE";  // RSS基本情報取得
-constexpr char kInfoDescription[] =
-    "RSS\x82\xCC\x8A\xEE\x96{\x8F\xEE\x95\xF1\x82\xF0\x8E\xE6\x93\xBE\x82\xB5\x82\xDC\x82\xB7\x81" "B";  // RSSの基本情報を取得します。
-constexpr char kItemName[] = "RSS\x8BL\x8E\x96\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE";  // RSS記事情報取得
-constexpr char kItemDescription[] =
-    "RSS\x82\xCC\x8C\xC2\x81X\x82\xCC\x8BL\x8E\x96\x8F\xEE\x95\xF1\x82\xF0\x8E\xE6\x93\xBE\x82\xB5\x82\xDC\x82\xB7\x81" "B";  // RSSの個々の記事情報を取得します。
-
 constexpr int32_t kSettingCountAtLoad = 1000;
 
+// An ASCII text of the build (the version, the publisher) into its field.
 template <size_t N, size_t M>
 void CopyField(char (&field)[N], const char (&text)[M]) {
     static_assert(M <= N, "text does not fit its field");
-    std::memset(field, 0, N);
     std::memcpy(field, text, M);
 }
 
 PluginInfo MakePluginInfo() {
     PluginInfo info;
     std::memset(&info, 0, sizeof info);
-    CopyField(info.name, kPluginName);
+    WriteUiText(info.name, u"RSS情報取得プラグイン");
     CopyField(info.version, FEEDLET_VERSION_TEXT);
-    CopyField(info.description, kPluginDescription);
+    WriteUiText(info.description, u"指定URLのRSS情報を取得します。");
     CopyField(info.copyright, FEEDLET_COPYRIGHT);
     CopyField(info.homepage, FEEDLET_HOMEPAGE);
     CopyField(info.email, "feedlet@feedlet.invalid");
@@ -46,20 +34,21 @@ PluginInfo MakePluginInfo() {
 }
 
 template <size_t N1, size_t N2>
-FuncInfo MakeFuncInfo(const char (&name)[N1], const char (&description)[N2]) {
+FuncInfo MakeFuncInfo(const char16_t (&name)[N1], const char16_t (&description)[N2]) {
     FuncInfo info;
     std::memset(&info, 0, sizeof info);
-    CopyField(info.name, name);
-    CopyField(info.description, description);
+    WriteUiText(info.name, name);
+    WriteUiText(info.description, description);
     info.setting_count = kSettingCountAtLoad;
     info.host_word1 = 1;
     info.host_word2 = 0;
     return info;
 }
 
+// Made when the library is loaded, before the host can ask for them.
 const PluginInfo g_plugin_info = MakePluginInfo();
-FuncInfo g_function_info[2] = {MakeFuncInfo(kInfoName, kInfoDescription),
-                               MakeFuncInfo(kItemName, kItemDescription)};
+FuncInfo g_function_info[2] = {MakeFuncInfo(u"RSS基本情報取得", u"RSSの基本情報を取得します。"),
+                               MakeFuncInfo(u"RSS記事情報取得", u"RSSの個々の記事情報を取得します。")};
 
 }  // namespace
 

@@ -12,16 +12,16 @@
 namespace feedlet {
 
 const ConditionChoice kConditionChoices[kConditionChoiceCount] = {
-    {"\x8D\xC5\x90V\x82\xCC\x82\xDD", kConditionLatest},                        // 最新のみ
-    {"\x8Ew\x92\xE8\x8BL\x8E\x96\x90\x94\x82\xCC\x82\xDD", kConditionCount},    // 指定記事数のみ
-    {"\x8Ew\x92\xE8\x8E\x9E\x8A\xD4\x93\xE0\x82\xCC\x82\xDD", kConditionRecent},  // 指定時間内のみ
-    {"\x91S\x82\xC4\x82\xCC\x8BL\x8E\x96", kConditionAll},                      // 全ての記事
+    {UiText(u"最新のみ"), kConditionLatest},
+    {UiText(u"指定記事数のみ"), kConditionCount},
+    {UiText(u"指定時間内のみ"), kConditionRecent},
+    {UiText(u"全ての記事"), kConditionAll},
 };
 
 namespace {
 
-constexpr char kCountLabel[] = "\x8BL\x8E\x96\x90\x94(&D)";  // 記事数(&D)
-constexpr char kPeriodLabel[] = "\x8A\xFA\x8A\xD4(&D)";      // 期間(&D)
+const UiText kCountLabel(u"記事数(&D)");
+const UiText kPeriodLabel(u"期間(&D)");
 
 // The crawler of a registered feed, or null: a list's item data is only
 // trusted when it still names one.
@@ -78,8 +78,8 @@ AmountField AmountFieldFor(int condition) {
 
 const char* AmountLabel(AmountField field) {
     switch (field) {
-        case AmountField::kCount: return kCountLabel;
-        case AmountField::kPeriod: return kPeriodLabel;
+        case AmountField::kCount: return kCountLabel.Narrow();
+        case AmountField::kPeriod: return kPeriodLabel.Narrow();
         default: return nullptr;
     }
 }
@@ -87,7 +87,7 @@ const char* AmountLabel(AmountField field) {
 PeriodList PeriodChoices(int32_t period) {
     PeriodList list;
     for (size_t i = 0; i < kIntervalCount; ++i)
-        list.choices.push_back({kIntervalTable[i].text, static_cast<int32_t>(kIntervalTable[i].seconds)});
+        list.choices.push_back({kIntervalTable[i].text.Narrow(), static_cast<int32_t>(kIntervalTable[i].seconds)});
     for (size_t i = 0; i < list.choices.size(); ++i)
         if (list.choices[i].seconds == period) list.selected = static_cast<int>(i);
     if (list.selected >= 0) return list;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "core/ui_text.h"
 
 namespace feedlet {
 
@@ -36,9 +37,9 @@ constexpr int kCountCharacters = 2;
 constexpr int kMinArticleCount = 1;
 constexpr int kMaxArticleCount = 99;
 
-// The condition list, in this order (code page 932 texts).
+// The condition list, in this order.
 struct ConditionChoice {
-    const char* text;
+    UiText text;
     uint8_t value;
 };
 constexpr size_t kConditionChoiceCount = 4;

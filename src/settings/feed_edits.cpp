@@ -6,6 +6,7 @@
 
 #include "core/codepage.h"
 #include "core/encoding.h"
+#include "core/ui_text.h"
 #include "fetch/feed_builder.h"
 #include "fetch/feed_crawler.h"
 #include "text/time_utils.h"
@@ -17,8 +18,8 @@ namespace {
 // The interval list and the list's interval column write no seconds.
 constexpr uint32_t kIntervalUnits = kElapsedWeeks | kElapsedDays | kElapsedHours | kElapsedMinutes;
 
-constexpr char kSortOn[] = "\x81\xA1";   // ■
-constexpr char kSortOff[] = "\x81\xA0";  // □
+const UiText kSortOn(u"■");
+const UiText kSortOff(u"□");
 
 std::string Cut(const char* text, size_t limit) {
     if (!text) return std::string();
@@ -130,7 +131,7 @@ FeedRowCells FeedRow(const FeedEntry& entry) {
     cells.name = shown.name;
     cells.interval = IntervalText(shown.crawler ? shown.crawler->interval : 0);
     cells.url = UrlOf(shown);
-    cells.sort = (shown.crawler && (shown.crawler->flags & kCrawlerSortByTime)) ? kSortOn : kSortOff;
+    cells.sort = (shown.crawler && (shown.crawler->flags & kCrawlerSortByTime)) ? kSortOn.Narrow() : kSortOff.Narrow();
     return cells;
 }
 

@@ -3,15 +3,15 @@
 namespace feedlet {
 
 const IntervalChoice kIntervalTable[kIntervalCount] = {
-    {"5\x95\xAA", 300},  // 5分
-    {"15\x95\xAA", 900},  // 15分
-    {"30\x95\xAA", 1800},  // 30分
-    {"1\x8E\x9E\x8A\xD4", 3600},  // 1時間
-    {"2\x8E\x9E\x8A\xD4", 7200},  // 2時間
-    {"3\x8E\x9E\x8A\xD4", 10800},  // 3時間
-    {"5\x8E\x9E\x8A\xD4", 18000},  // 5時間
-    {"10\x8E\x9E\x8A\xD4", 36000},  // 10時間
-    {"24\x8E\x9E\x8A\xD4", 86400},  // 24時間
+    {UiText(u"5分"), 300},
+    {UiText(u"15分"), 900},
+    {UiText(u"30分"), 1800},
+    {UiText(u"1時間"), 3600},
+    {UiText(u"2時間"), 7200},
+    {UiText(u"3時間"), 10800},
+    {UiText(u"5時間"), 18000},
+    {UiText(u"10時間"), 36000},
+    {UiText(u"24時間"), 86400},
 };
 
 int IntervalIndex(uint32_t seconds) {

@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/ui_text.h"
+
 namespace feedlet {
 
 struct IntervalChoice {
-    const char* text;  // code page 932
+    UiText text;
     uint32_t seconds;
 };
 

@@ -6,9 +6,7 @@
 
 namespace feedlet {
 
-// RSSのタイムゾーンに従う
-const char kFollowFeedZoneText[] =
-    "RSS\x82\xCC\x83^\x83" "C\x83\x80\x83]\x81[\x83\x93\x82\xC9\x8F]\x82\xA4";
+const UiText kFollowFeedZoneText(u"RSSのタイムゾーンに従う");
 
 std::string ZoneChoiceText(const TimeZoneEntry& zone) {
     // In unsigned arithmetic the magnitude of the lowest offset is exact.

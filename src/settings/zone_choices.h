@@ -8,11 +8,12 @@
 #include <string>
 
 #include "config/configuration.h"
+#include "core/ui_text.h"
 
 namespace feedlet {
 
-// "RSSのタイムゾーンに従う", code page 932: the first entry, no zone.
-extern const char kFollowFeedZoneText[];
+// "RSSのタイムゾーンに従う": the first entry, no zone.
+extern const UiText kFollowFeedZoneText;
 
 // A zone's entry, code page 932: "GMT", "-" for a negative offset and "+"
 // otherwise, the absolute offset as hours and minutes ("%02d:%02d"), " : ",

@@ -16,75 +16,34 @@ namespace feedlet {
 // by the article's age, "aaaa" and "aaa" are Japanese weekday characters,
 // "pass" and "pa" elapsed-time texts.
 const FormatToken kFormatTokens[kFormatTokenCount] = {
-    // RSS/記事のタイトル
-    {u"title", kTokenTitle, kMemberTitle, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x83^\x83" "C\x83g\x83\x8B"},
-    // RSS/記事の説明
-    {u"description", kTokenDescription, kMemberDescription, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x90\xE0\x96\xBE"},
-    // RSS/記事の著作権情報
-    {u"copyright", kTokenCopyright, kMemberCopyright, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x92\x98\x8D\xEC\x8C\xA0\x8F\xEE\x95\xF1"},
-    // RSS/記事の日付情報(システム)
-    {u"date", kTokenDate, kMemberTime, u"%c",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x83V\x83X\x83" "e\x83\x80)"},
-    // RSS/記事の日付情報(短縮)
-    {u"dt", kTokenShortDate, kMemberTime, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x92Z\x8Fk)"},
-    // RSS/記事の日付情報(4桁年)
-    {u"yyyy", kTokenYear, kMemberTime, u"%Y",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(4\x8C\x85\x94N)"},
-    // RSS/記事の日付情報(2桁年)
-    {u"yy", kTokenYearShort, kMemberTime, u"%y",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(2\x8C\x85\x94N)"},
-    // RSS/記事の日付情報(月)
-    {u"m", kTokenMonth, kMemberTime, u"%m",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8C\x8E)"},
-    // RSS/記事の日付情報(曜日の英語)
-    {u"dddd", kTokenWeekday, kMemberTime, u"%A",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x89p\x8C\xEA)"},
-    // RSS/記事の日付情報(曜日の英語短縮)
-    {u"ddd", kTokenWeekdayShort, kMemberTime, u"%a",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x89p\x8C\xEA\x92Z\x8Fk)"},
-    // RSS/記事の日付情報(曜日の日本語)
-    {u"aaaa", kTokenWeekdayJapanese, kMemberTime, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x93\xFA\x96{\x8C\xEA)"},
-    // RSS/記事の日付情報(曜日の日本語短縮)
-    {u"aaa", kTokenWeekdayJapaneseShort, kMemberTime, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x97j\x93\xFA\x82\xCC\x93\xFA\x96{\x8C\xEA\x92Z\x8Fk)"},
-    // RSS/記事の日付情報(日)
-    {u"dd", kTokenDay, kMemberTime, u"%d",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x93\xFA)"},
-    // RSS/記事の日付情報(24時間表記時)
-    {u"hh", kTokenHour, kMemberTime, u"%H",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(24\x8E\x9E\x8A\xD4\x95\x5C\x8BL\x8E\x9E)"},
-    // RSS/記事の日付情報(12時間表記時)
-    {u"h12", kTokenHour12, kMemberTime, u"%I",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(12\x8E\x9E\x8A\xD4\x95\x5C\x8BL\x8E\x9E)"},
-    // RSS/記事の日付情報(AM/PM)
-    {u"AMPM", kTokenAmPm, kMemberTime, u"%p",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(AM/PM)"},
-    // RSS/記事の日付情報(分)
-    {u"nn", kTokenMinute, kMemberTime, u"%M",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x95\xAA)"},
-    // RSS/記事の日付情報(秒)
-    {u"ss", kTokenSecond, kMemberTime, u"%S",
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x95" "b)"},
-    // RSS/記事の日付情報(経過時間詳細)
-    {u"pass", kTokenElapsed, kMemberTime, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8Co\x89\xDF\x8E\x9E\x8A\xD4\x8F\xDA\x8D\xD7)"},
-    // RSS/記事の日付情報(経過時間簡易)
-    {u"pa", kTokenElapsedShort, kMemberTime, nullptr,
-     "RSS/\x8BL\x8E\x96\x82\xCC\x93\xFA\x95t\x8F\xEE\x95\xF1(\x8Co\x89\xDF\x8E\x9E\x8A\xD4\x8A\xC8\x88\xD5)"},
+    {u"title", kTokenTitle, kMemberTitle, nullptr, u"RSS/記事のタイトル"},
+    {u"description", kTokenDescription, kMemberDescription, nullptr, u"RSS/記事の説明"},
+    {u"copyright", kTokenCopyright, kMemberCopyright, nullptr, u"RSS/記事の著作権情報"},
+    {u"date", kTokenDate, kMemberTime, u"%c", u"RSS/記事の日付情報(システム)"},
+    {u"dt", kTokenShortDate, kMemberTime, nullptr, u"RSS/記事の日付情報(短縮)"},
+    {u"yyyy", kTokenYear, kMemberTime, u"%Y", u"RSS/記事の日付情報(4桁年)"},
+    {u"yy", kTokenYearShort, kMemberTime, u"%y", u"RSS/記事の日付情報(2桁年)"},
+    {u"m", kTokenMonth, kMemberTime, u"%m", u"RSS/記事の日付情報(月)"},
+    {u"dddd", kTokenWeekday, kMemberTime, u"%A", u"RSS/記事の日付情報(曜日の英語)"},
+    {u"ddd", kTokenWeekdayShort, kMemberTime, u"%a", u"RSS/記事の日付情報(曜日の英語短縮)"},
+    {u"aaaa", kTokenWeekdayJapanese, kMemberTime, nullptr, u"RSS/記事の日付情報(曜日の日本語)"},
+    {u"aaa", kTokenWeekdayJapaneseShort, kMemberTime, nullptr, u"RSS/記事の日付情報(曜日の日本語短縮)"},
+    {u"dd", kTokenDay, kMemberTime, u"%d", u"RSS/記事の日付情報(日)"},
+    {u"hh", kTokenHour, kMemberTime, u"%H", u"RSS/記事の日付情報(24時間表記時)"},
+    {u"h12", kTokenHour12, kMemberTime, u"%I", u"RSS/記事の日付情報(12時間表記時)"},
+    {u"AMPM", kTokenAmPm, kMemberTime, u"%p", u"RSS/記事の日付情報(AM/PM)"},
+    {u"nn", kTokenMinute, kMemberTime, u"%M", u"RSS/記事の日付情報(分)"},
+    {u"ss", kTokenSecond, kMemberTime, u"%S", u"RSS/記事の日付情報(秒)"},
+    {u"pass", kTokenElapsed, kMemberTime, nullptr, u"RSS/記事の日付情報(経過時間詳細)"},
+    {u"pa", kTokenElapsedShort, kMemberTime, nullptr, u"RSS/記事の日付情報(経過時間簡易)"},
 };
 
 namespace {
 
 constexpr size_t kValueCapacity = 1024;  // units: the longest value a token produces
 
-constexpr char16_t kJapaneseWeekdays[7] = {u'\u65E5', u'\u6708', u'\u706B', u'\u6C34',
-                                           u'\u6728', u'\u91D1', u'\u571F'};  // 日月火水木金土
-constexpr char16_t kWeekdaySuffix[] = u"\u66DC\u65E5";                       // 曜日
+constexpr char16_t kJapaneseWeekdays[] = u"日月火水木金土";
+constexpr char16_t kWeekdaySuffix[] = u"曜日";
 
 // Length of the token name at p (ASCII case ignored), or 0 when it does not
 // stand there in full.

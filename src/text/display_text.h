@@ -53,7 +53,7 @@ struct FormatToken {
     TokenId id;
     FeedMember member;        // the record member the value is made from
     const char16_t* pattern;  // wcsftime pattern of the value; null when it is made otherwise
-    const char* description;  // code page 932, shown by the display setting dialog
+    const char16_t* description;  // listed by the display setting dialog and the guide
 };
 constexpr size_t kFormatTokenCount = 20;
 // The tokens in matching order (the first match wins).

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/ui_text.h"
 #include "platform/platform.h"
 
 namespace feedlet {
@@ -12,18 +13,18 @@ namespace {
 struct ElapsedUnit {
     uint32_t flag;
     uint32_t seconds;
-    const char* word;  // code page 932 bytes
+    UiText word;
 };
 
 // Years and months are fixed lengths (365 and 30 days), not calendar spans.
-constexpr ElapsedUnit kUnits[] = {
-    {kElapsedYears, 31536000u, "\x94\x4E"},              // 年
-    {kElapsedMonths, 2592000u, "\x83\x96\x8C\x8E"},      // ヶ月
-    {kElapsedWeeks, 604800u, "\x8F\x54\x8A\xD4"},        // 週間
-    {kElapsedDays, 86400u, "\x93\xFA"},                  // 日
-    {kElapsedHours, 3600u, "\x8E\x9E\x8A\xD4"},          // 時間
-    {kElapsedMinutes, 60u, "\x95\xAA"},                  // 分
-    {kElapsedSeconds, 1u, "\x95\x62"},                   // 秒
+const ElapsedUnit kUnits[] = {
+    {kElapsedYears, 31536000u, UiText(u"年")},
+    {kElapsedMonths, 2592000u, UiText(u"ヶ月")},
+    {kElapsedWeeks, 604800u, UiText(u"週間")},
+    {kElapsedDays, 86400u, UiText(u"日")},
+    {kElapsedHours, 3600u, UiText(u"時間")},
+    {kElapsedMinutes, 60u, UiText(u"分")},
+    {kElapsedSeconds, 1u, UiText(u"秒")},
 };
 
 // Appends the number and the unit word when both fit (with the terminator);
@@ -65,11 +66,11 @@ size_t ElapsedText(uint32_t seconds, uint32_t flags, char* buffer, size_t capaci
         if (unit.flag == kElapsedSeconds) break;
         // Strictly greater: a value equal to a unit is written in the next one.
         if ((flags & unit.flag) && rest > unit.seconds) {
-            AppendAmount(buffer, capacity, &used, rest / unit.seconds, unit.word);
+            AppendAmount(buffer, capacity, &used, rest / unit.seconds, unit.word.Narrow());
             rest %= unit.seconds;
         }
     }
-    if (flags & kElapsedSeconds) AppendAmount(buffer, capacity, &used, rest, kUnits[6].word);
+    if (flags & kElapsedSeconds) AppendAmount(buffer, capacity, &used, rest, kUnits[6].word.Narrow());
     return used;
 }
 

@@ -97,7 +97,7 @@ void FitDroppedWidth(HWND dialog, int id) {
 
 void FillZoneList(HWND dialog, int id, const ItemList& time_zones, const TimeZoneEntry* selected) {
     SendDlgItemMessageW(dialog, id, CB_RESETCONTENT, 0, 0);
-    AddChoice(dialog, id, FromCp932(kFollowFeedZoneText), 0);
+    AddChoice(dialog, id, FromCp932(kFollowFeedZoneText.Narrow()), 0);
     for (TimeZoneEntry* zone : time_zones.As<TimeZoneEntry>())
         if (zone) AddChoice(dialog, id, FromCp932(ZoneChoiceText(*zone).c_str()), reinterpret_cast<LPARAM>(zone));
     SelectChoiceByData(dialog, id, reinterpret_cast<LPARAM>(selected));

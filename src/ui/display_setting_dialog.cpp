@@ -57,7 +57,7 @@ void FillTargetList(HWND dialog, const ItemList& feeds, LPARAM selected) {
 
 void FillArticleControls(HWND dialog, const DisplaySetting& setting) {
     for (const ConditionChoice& choice : kConditionChoices)
-        AddChoice(dialog, IDC_DISPLAY_CONDITION, FromCp932(choice.text), choice.value);
+        AddChoice(dialog, IDC_DISPLAY_CONDITION, FromCp932(choice.text.Narrow()), choice.value);
     int condition = ConditionChoiceIndex(setting.flag);
     SendDlgItemMessageW(dialog, IDC_DISPLAY_CONDITION, CB_SETCURSEL, static_cast<WPARAM>(condition), 0);
 
@@ -79,7 +79,7 @@ void FillTokenList(HWND dialog) {
     const struct {
         const char16_t* title;
         int width;
-    } columns[] = {{u"\u9805\u76EE", kTokenColumnWidth}, {u"\u8AAC\u660E", kDescriptionColumnWidth}};  // 項目, 説明
+    } columns[] = {{u"項目", kTokenColumnWidth}, {u"説明", kDescriptionColumnWidth}};
     for (int i = 0; i < 2; ++i) {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -97,10 +97,9 @@ void FillTokenList(HWND dialog) {
         item.pszText = const_cast<wchar_t*>(W(insertion.c_str()));
         item.lParam = row;  // the token's row, whatever the list's order
         int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-        std::wstring description = FromCp932(token.description);
         LVITEMW sub{};
         sub.iSubItem = 1;
-        sub.pszText = const_cast<wchar_t*>(description.c_str());
+        sub.pszText = const_cast<wchar_t*>(W(token.description));
         SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&sub));
         ++row;
     }

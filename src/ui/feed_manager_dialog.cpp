@@ -187,7 +187,7 @@ BOOL OnInitDialog(HWND dialog, FeedManagerDialogData* data) {
     }
 
     for (size_t i = 0; i < kIntervalCount; ++i)
-        AddChoice(dialog, IDC_MANAGER_INTERVAL, FromCp932(kIntervalTable[i].text),
+        AddChoice(dialog, IDC_MANAGER_INTERVAL, FromCp932(kIntervalTable[i].text.Narrow()),
                   static_cast<LPARAM>(kIntervalTable[i].seconds));
     SelectInterval(dialog, kDefaultFeedInterval);
     data->edited = false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/text_field.h"
+#include "core/ui_text.h"
 #include "ui/display_setting_dialog.h"
 #include "ui/plugin_settings_dialog.h"
 #include "ui/resource.h"
@@ -18,6 +19,7 @@ namespace {
 
 // tray_icon exists from library load to unload.
 TrayIcon g_tray_icon;
+const UiText kTrayTip(u"Quorvel - RSS情報取得プラグイン");
 UiState g_state;
 
 // ShellExecuteW may hand the link to a COM server (a browser registered as
@@ -143,7 +145,7 @@ void UiInit() {
     HWND window = CreateDialogParamW(Module(), MAKEINTRESOURCEW(IDD_MESSAGE_WINDOW), nullptr, MessageWindowProc, 0);
     s.message_window.store(window);
     g_tray_icon.SetWindow(window);
-    g_tray_icon.SetTip(kTrayTip);
+    g_tray_icon.SetTip(kTrayTip.Narrow());
     // The notification area shows small icons (SM_CXSMICON: 16 px at 100 %,
     // 20, 24 and 32 px at 125 to 200 %); the resource holds each of those
     // sizes, so the one loaded is drawn without stretching. A shared icon

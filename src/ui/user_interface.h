@@ -33,11 +33,6 @@ constexpr UINT_PTR kTrayAddTimer = 2;
 constexpr UINT kTrayAddMilliseconds = 3000;
 constexpr int kTrayAddTries = 100;
 
-// The tray icon's tooltip, code page 932.
-// "Quorvel - RSS情報取得プラグイン"
-constexpr char kTrayTip[] =
-    "Quorvel - RSS\x8F\xEE\x95\xF1\x8E\xE6\x93\xBE\x83v\x83\x89\x83O\x83" "C\x83\x93";
-
 struct UiState {
     UINT taskbar_created_message = 0;
     // Read by workers (they post to it), written only by this thread.
