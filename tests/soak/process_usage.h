@@ -15,9 +15,9 @@ struct Usage {
     int64_t gdi = -1;          // GDI objects (Windows)
     int64_t private_kib = -1;  // private memory in use
     int64_t heap_kib = -1;     // bytes in live heap blocks (Wine's own heap left out)
-    // Under Wine only: the memory the live blocks of the heap Wine's own DLLs
-    // allocate from take (with the heap's overhead), which the plugin's code
-    // never allocates from (wine_counts.h). Part of the private memory.
+    // Under Wine only: the memory committed by the heap Wine's own DLLs
+    // allocate from, which the plugin's code never does (wine_counts.h).
+    // Part of the private memory.
     int64_t wine_heap_kib = -1;
 };
 

@@ -60,30 +60,30 @@ int64_t PrivateKib() {
     return static_cast<int64_t>(counters.PagefileUsage / 1024);
 }
 
-// The bytes in a heap's busy blocks, and with the heap's own overhead for
-// each: the memory its live blocks take.
-struct Busy {
-    uint64_t data = 0;
-    uint64_t taken = 0;
+// A heap's busy bytes, and the memory it has committed (what it adds to
+// the private memory, its free blocks and overhead included).
+struct HeapBytes {
+    uint64_t busy = 0;
+    uint64_t committed = 0;
 };
-Busy BusyBytes(HANDLE heap) {
-    Busy busy;
-    if (!HeapLock(heap)) return busy;
+HeapBytes Walk(HANDLE heap) {
+    HeapBytes bytes;
+    if (!HeapLock(heap)) return bytes;
     PROCESS_HEAP_ENTRY entry{};
     while (HeapWalk(heap, &entry)) {
-        if (!(entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)) continue;
-        busy.data += entry.cbData;
-        busy.taken += entry.cbData + entry.cbOverhead;
+        if (entry.wFlags & PROCESS_HEAP_REGION) bytes.committed += entry.Region.dwCommittedSize;
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes.busy += entry.cbData;
     }
     HeapUnlock(heap);
-    return busy;
+    return bytes;
 }
 
 // Bytes in the busy blocks of every heap of the process (the C runtime's,
 // which every malloc and new of the plugin uses, included), Wine's own
-// heap apart: of that one, the memory its live blocks take, which is what
-// it adds to the private memory. Wine's HeapWalk leaves out blocks too
-// large for the heap's arenas, which it maps on their own.
+// heap apart: of that one, the memory it has committed, which is what it
+// adds to the private memory (its leaked records lie between free blocks,
+// so it grows faster than its busy bytes). Wine's HeapWalk leaves out
+// blocks too large for the heap's arenas, which it maps on their own.
 void HeapKib(Usage& usage) {
     HANDLE heaps[64];
     DWORD count = GetProcessHeaps(64, heaps);
@@ -91,9 +91,9 @@ void HeapKib(Usage& usage) {
     HANDLE wine = WineDllHeap();
     uint64_t busy = 0;
     for (DWORD i = 0; i < count; ++i) {
-        Busy heap = BusyBytes(heaps[i]);
-        if (heaps[i] == wine) usage.wine_heap_kib = static_cast<int64_t>(heap.taken / 1024);
-        else busy += heap.data;
+        HeapBytes heap = Walk(heaps[i]);
+        if (heaps[i] == wine) usage.wine_heap_kib = static_cast<int64_t>(heap.committed / 1024);
+        else busy += heap.busy;
     }
     usage.heap_kib = static_cast<int64_t>(busy / 1024);
 }

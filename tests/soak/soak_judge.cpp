@@ -111,7 +111,7 @@ bool WineHeapGrowth(const std::vector<Sample>& samples, std::string* line) {
                   fetches ? static_cast<double>(grown) * 1024.0 / static_cast<double>(fetches) : 0.0);
     *line = "Wine KiB: " + Grouped(first->usage.wine_heap_kib) + " to " + Grouped(last->usage.wine_heap_kib) +
             " after warm-up, about " + per_fetch +
-            " bytes per fetch: Wine's own DLLs' heap, not judged (taken out of the private memory)";
+            " bytes per fetch: committed by Wine's own DLLs' heap, not judged (taken out of the private memory)";
     return true;
 }
 

@@ -1,10 +1,10 @@
 // What a process holds, for where the documented counters do not answer or
 // Wine's own DLLs would be counted as the plugin's: Wine 8's
 // GetProcessHandleCount gives 0, its GetGuiResources fails
-// (ERROR_CALL_NOT_IMPLEMENTED), and its WinINet keeps 96 bytes of every
-// connection it closed (HTTPREQ_Destroy never frees the record of a
-// connection that was closed rather than kept alive), in a heap of Wine's
-// own. On Windows both counters answer, WinINet frees everything with its
+// (ERROR_CALL_NOT_IMPLEMENTED), and its WinINet keeps the record of every
+// connection it closed (96 bytes in a 32-bit process: HTTPREQ_Destroy never
+// frees a connection that was closed rather than kept alive), in a heap of
+// Wine's own. On Windows both counters answer, WinINet frees everything with its
 // handles, and nothing here runs. Each count is -1 when it cannot be made.
 #pragma once
 
