@@ -362,12 +362,13 @@ void TestHttpServer::Stop() {
     acceptor_.join();
     CloseSocket(Native(listener_));
     listener_ = ~uintptr_t{0};
-    std::vector<std::thread> workers;
+    std::map<uint64_t, std::thread> workers;
     {
         std::lock_guard<std::mutex> hold(mutex_);
         workers.swap(workers_);
+        finished_.clear();
     }
-    for (std::thread& t : workers) t.join();
+    for (auto& worker : workers) worker.second.join();
 #ifdef _WIN32
     WSACleanup();
 #endif
@@ -413,6 +414,24 @@ std::vector<TestHttpServer::Request> TestHttpServer::Requests(const std::string&
     return found;
 }
 
+bool TestHttpServer::WaitUntilQuiet(uint32_t timeout_ms) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        JoinFinishedWorkers();
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            if (workers_.empty()) return true;
+        }
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void TestHttpServer::ForgetRequests() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    log_.clear();
+}
+
 size_t TestHttpServer::BombSent(const std::string& path) const {
     std::lock_guard<std::mutex> hold(mutex_);
     auto it = bomb_sent_.find(path);
@@ -444,9 +463,31 @@ void TestHttpServer::AcceptLoop() {
         if (connection < 0) continue;
 #endif
         ++connections_;
+        JoinFinishedWorkers();
         std::lock_guard<std::mutex> hold(mutex_);
-        workers_.emplace_back([this, connection] { Serve(static_cast<uintptr_t>(connection)); });
+        uint64_t serial = next_worker_++;
+        workers_.emplace(serial, std::thread([this, connection, serial] {
+                             Serve(static_cast<uintptr_t>(connection));
+                             std::lock_guard<std::mutex> done(mutex_);
+                             finished_.push_back(serial);
+                         }));
     }
+}
+
+void TestHttpServer::JoinFinishedWorkers() {
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        for (uint64_t serial : finished_) {
+            auto it = workers_.find(serial);
+            if (it == workers_.end()) continue;
+            finished.push_back(std::move(it->second));
+            workers_.erase(it);
+        }
+        finished_.clear();
+    }
+    // Each has only its return left to make.
+    for (std::thread& t : finished) t.join();
 }
 
 bool TestHttpServer::SendAll(uintptr_t connection, const char* bytes, size_t length) {

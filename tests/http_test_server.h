@@ -121,9 +121,17 @@ public:
         bool HasHeader(const std::string& name) const;
     };
     std::vector<Request> Requests(const std::string& path) const;
+    // Empties that list (the counts and each path's last request stay), so
+    // that a long run's server holds no more than its latest requests.
+    void ForgetRequests();
     // Bytes of a kBomb's compressed stream sent on path before the client
     // hung up (or the end).
     size_t BombSent(const std::string& path) const;
+    // Waits until every connection's thread has finished and been joined,
+    // so that a count of the process's threads and handles taken next holds
+    // none of the server's; false when one is still running after
+    // timeout_ms.
+    bool WaitUntilQuiet(uint32_t timeout_ms);
     // Connections accepted so far, HTTP or not.
     int ConnectionCount() const { return connections_; }
 
@@ -142,6 +150,9 @@ public:
 
 private:
     void AcceptLoop();
+    // Joins the connection threads that have finished, so that a long run
+    // keeps neither their records nor (on Windows) their thread handles.
+    void JoinFinishedWorkers();
     void Serve(uintptr_t connection);
     bool SendAll(uintptr_t connection, const char* bytes, size_t length);
     void WaitForClose(uintptr_t connection);
@@ -165,7 +176,11 @@ private:
     std::atomic<int> connections_{0};
     std::thread acceptor_;
     mutable std::mutex mutex_;
-    std::vector<std::thread> workers_;
+    // Connection threads by serial number; a thread puts its serial in
+    // finished_ as its last act.
+    std::map<uint64_t, std::thread> workers_;
+    std::vector<uint64_t> finished_;
+    uint64_t next_worker_ = 0;
     std::map<std::string, Reply> routes_;
     std::map<std::string, int> counts_;
     std::map<std::string, std::string> requests_;

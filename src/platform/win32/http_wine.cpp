@@ -64,33 +64,6 @@ constexpr ULONG kSystemExtendedHandleInformation = 64;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 constexpr ULONG kMaxHandleListBytes = 64u << 20;
 
-// Handle values open in this process; false when the system will not say.
-bool ProcessHandles(std::vector<ULONG_PTR>& handles) {
-    handles.clear();
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto query = ntdll ? reinterpret_cast<QuerySystemInformationFn>(
-                             reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
-                       : nullptr;
-    if (!query) return false;
-    std::vector<unsigned char> buffer;
-    for (ULONG size = 64 << 10;;) {
-        buffer.resize(size);
-        ULONG needed = 0;
-        LONG status = query(kSystemExtendedHandleInformation, buffer.data(), size, &needed);
-        if (status >= 0) break;
-        if (status != kInfoLengthMismatch || size >= kMaxHandleListBytes) return false;
-        size = std::max(size * 2, needed + (needed >> 3));
-    }
-    if (buffer.size() < 2 * sizeof(ULONG_PTR)) return false;
-    ULONG_PTR count = *reinterpret_cast<const ULONG_PTR*>(buffer.data());
-    if (count > (buffer.size() - 2 * sizeof(ULONG_PTR)) / sizeof(SystemHandleEntry)) return false;
-    const auto* entries = reinterpret_cast<const SystemHandleEntry*>(buffer.data() + 2 * sizeof(ULONG_PTR));
-    ULONG_PTR self = GetCurrentProcessId();
-    for (ULONG_PTR i = 0; i < count; ++i)
-        if (entries[i].process_id == self) handles.push_back(entries[i].handle_value);
-    return true;
-}
-
 // The Winsock calls the hunt needs. WinINet has loaded ws2_32 before it
 // connects and keeps it loaded, so the plugin itself imports nothing more.
 struct SocketCalls {
@@ -199,6 +172,32 @@ ULONGLONG ThreadCpuMs(HANDLE thread) {
 }
 
 }  // namespace
+
+bool ProcessHandles(std::vector<ULONG_PTR>& handles) {
+    handles.clear();
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<QuerySystemInformationFn>(
+                             reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                       : nullptr;
+    if (!query) return false;
+    std::vector<unsigned char> buffer;
+    for (ULONG size = 64 << 10;;) {
+        buffer.resize(size);
+        ULONG needed = 0;
+        LONG status = query(kSystemExtendedHandleInformation, buffer.data(), size, &needed);
+        if (status >= 0) break;
+        if (status != kInfoLengthMismatch || size >= kMaxHandleListBytes) return false;
+        size = std::max(size * 2, needed + (needed >> 3));
+    }
+    if (buffer.size() < 2 * sizeof(ULONG_PTR)) return false;
+    ULONG_PTR count = *reinterpret_cast<const ULONG_PTR*>(buffer.data());
+    if (count > (buffer.size() - 2 * sizeof(ULONG_PTR)) / sizeof(SystemHandleEntry)) return false;
+    const auto* entries = reinterpret_cast<const SystemHandleEntry*>(buffer.data() + 2 * sizeof(ULONG_PTR));
+    ULONG_PTR self = GetCurrentProcessId();
+    for (ULONG_PTR i = 0; i < count; ++i)
+        if (entries[i].process_id == self) handles.push_back(entries[i].handle_value);
+    return true;
+}
 
 struct WineTransfer::State {
     State() {

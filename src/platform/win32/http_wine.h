@@ -19,8 +19,16 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <vector>
+
 namespace feedlet {
 namespace platform {
+
+// Handle values open in this process, from the system's list of every
+// process's handles (NtQuerySystemInformation); false when the system will
+// not say. The socket hunt looks for WinINet's socket among them; the soak
+// counts them where GetProcessHandleCount answers 0 (Wine 8 does).
+bool ProcessHandles(std::vector<ULONG_PTR>& handles);
 
 class WineTransfer {
 public:
