@@ -106,11 +106,11 @@ void ChooseComboItem(HWND dialog, int id, int index) {
 }
 
 std::string ListViewText(HWND list, int row, int column) {
-    wchar_t text[512] = {};
+    wchar_t text[1024] = {};
     LVITEMW item{};
     item.iSubItem = column;
     item.pszText = text;
-    item.cchTextMax = 512;
+    item.cchTextMax = 1024;
     SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
     return Utf8(text);
 }
