@@ -80,7 +80,8 @@ bool CaptureWhenPainted(const std::vector<HWND>& windows, const RECT& area, cons
                         DWORD timeout_ms) {
     if (IsRectEmpty(&area)) return false;
     for (HWND window : windows)
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        RedrawWindow(window, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Pixels previous;
     Pixels current;
     bool have_previous = false;
@@ -99,7 +100,8 @@ bool CaptureWhenPainted(const std::vector<HWND>& windows, const RECT& area, cons
         },
         timeout_ms);
     if (!settled) {
-        std::fprintf(stderr, "qvshoot: the screen did not settle within %lu ms\n", static_cast<unsigned long>(timeout_ms));
+        std::fprintf(stderr, "qvshoot: the screen did not settle within %lu ms\n",
+                     static_cast<unsigned long>(timeout_ms));
         return false;
     }
     return WriteBmp(previous, path);

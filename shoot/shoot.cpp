@@ -119,7 +119,8 @@ int ShootTrayMenu(const Plugin& plugin, double wait_seconds, const std::string& 
         shot = OpenAndShootTrayMenu(window, path);
     }
     plugin.free();
-    if (shot != MenuShot::kCaptured) std::fprintf(stderr, "qvshoot: the menu did not appear or could not be captured\n");
+    if (shot != MenuShot::kCaptured)
+        std::fprintf(stderr, "qvshoot: the menu did not appear or could not be captured\n");
     return shot == MenuShot::kCaptured ? 0 : 1;
 }
 
@@ -212,7 +213,8 @@ int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string
     DestroyWindow(window);
     PumpPending();
     plugin.free();
-    if (!edited) std::fprintf(stderr, "qvshoot: the display setting dialog did not open from the menu or close with OK\n");
+    if (!edited)
+        std::fprintf(stderr, "qvshoot: the display setting dialog did not open from the menu or close with OK\n");
     return edited && captured ? 0 : 1;
 }
 

@@ -217,7 +217,8 @@ TEST_F(CrawlerTest, StoppingAScheduleThatNeverRanDoesNotWait) {
         StopSchedule(&schedule, false);
         returned = true;
     });
-    bool prompt = WaitUntil([&] { return returned.load(); }, kWaitMs, "the stop to return");
+    ::testing::AssertionResult prompt =
+        WaitUntil([&] { return returned.load(); }, kWaitMs, "the stop to return");
     EXPECT_TRUE(prompt) << "the stop waited for a schedule thread that never ran";
     if (!prompt) schedule.schedule_ended.store(1);  // what the waiting stop polls for
     stop.join();

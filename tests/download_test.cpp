@@ -709,7 +709,8 @@ TEST_F(DownloadHttpTest, DefaultTimeoutEndsAStall) {
             kept_nothing = buffer.data == nullptr && buffer.length == 0;
             done = true;
         });
-        bool ended = WaitUntil([&] { return done.load(); }, kWaitMs, "the time-out to end the fetch");
+        ::testing::AssertionResult ended =
+            WaitUntil([&] { return done.load(); }, kWaitMs, "the time-out to end the fetch");
         EXPECT_TRUE(ended);
         if (!ended) server_.Stop();  // lets the fetch go
         fetch.join();
