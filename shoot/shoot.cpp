@@ -34,6 +34,18 @@ void StartPlugin(const Plugin& plugin, double wait_seconds) {
     PumpPending();
 }
 
+// StartPlugin, then the clock window, which reads every line when it is
+// made; null (the plugin freed again) when it could not be made.
+HWND StartWithWindow(const Plugin& plugin, double wait_seconds) {
+    StartPlugin(plugin, wait_seconds);
+    HWND window = qvhost::CreateHostWindow(plugin, 40, 40);
+    if (!window) {
+        std::fprintf(stderr, "qvshoot: the window could not be created\n");
+        plugin.free();
+    }
+    return window;
+}
+
 BOOL CALLBACK VisitThreadWindow(HWND window, LPARAM raw) {
     wchar_t name[64];
     if (GetClassNameW(window, name, 64) && lstrcmpW(name, kDialogClass) == 0 && !IsWindowVisible(window)) {
@@ -125,14 +137,8 @@ int ShootTrayMenu(const Plugin& plugin, double wait_seconds, const std::string& 
 }
 
 int ShootHostWindow(const Plugin& plugin, double wait_seconds, const std::string& path, bool with_menu) {
-    StartPlugin(plugin, wait_seconds);
-    // The window reads every line when it is made.
-    HWND window = qvhost::CreateHostWindow(plugin, 40, 40);
-    if (!window) {
-        std::fprintf(stderr, "qvshoot: the window could not be created\n");
-        plugin.free();
-        return 1;
-    }
+    HWND window = StartWithWindow(plugin, wait_seconds);
+    if (!window) return 1;
     bool captured = false;
     if (with_menu) {
         Watcher watcher([&] {
@@ -169,13 +175,8 @@ int ShootHostWindow(const Plugin& plugin, double wait_seconds, const std::string
 }
 
 int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string& path) {
-    StartPlugin(plugin, wait_seconds);
-    HWND window = qvhost::CreateHostWindow(plugin, 40, 40);
-    if (!window) {
-        std::fprintf(stderr, "qvshoot: the window could not be created\n");
-        plugin.free();
-        return 1;
-    }
+    HWND window = StartWithWindow(plugin, wait_seconds);
+    if (!window) return 1;
     std::printf("before\t%s\n", qvhost::Utf8(qvhost::ShownLine(window, 2, 1)).c_str());
     bool edited = false;
     bool captured = false;
