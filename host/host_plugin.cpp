@@ -1,6 +1,9 @@
 #include "host_plugin.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -13,6 +16,14 @@ bool Resolve(HMODULE module, const char* name, Fn* fn) {
     *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     if (!*fn) std::fprintf(stderr, "qvhost: export %s missing\n", name);
     return *fn != nullptr;
+}
+
+std::string PluginBesideProgram() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* slash = std::strrchr(path, '\\');
+    if (slash) slash[1] = 0;
+    return std::string(path) + "Feedlet.qvlp";
 }
 
 }  // namespace
@@ -76,9 +87,14 @@ std::string WideToUtf8(const wchar_t* text, size_t length) {
 
 std::string Cp932ToUtf8(const char* text, size_t max_bytes) { return Utf8(Cp932ToWide(text, max_bytes)); }
 
-}  // namespace qvhost
-
-namespace qvhost {
+bool EverySettingShown(const Plugin& plugin) {
+    for (int number = 1; number <= 2; ++number) {
+        int count = FunctionInfo(plugin, number).setting_count;
+        for (int setting = 1; setting <= count; ++setting)
+            if (SettingText(plugin, number, setting).empty()) return false;
+    }
+    return true;
+}
 
 void PumpMessages(double seconds) {
     DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
@@ -90,6 +106,32 @@ void PumpMessages(double seconds) {
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     } while (static_cast<int32_t>(end - GetTickCount()) > 0);
+}
+
+HostOptions ReadHostOptions(int argc, char** argv, double default_wait_seconds) {
+    HostOptions options;
+    options.plugin_path = PluginBesideProgram();
+    options.wait_seconds = default_wait_seconds;
+    int& i = options.next;
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--plugin" && i + 1 < argc) options.plugin_path = argv[++i];
+        else if (arg == "--wait" && i + 1 < argc) options.wait_seconds = std::atof(argv[++i]);
+        else if (arg == "--until-shown") options.until_shown = true;
+        else break;
+    }
+    if (!(options.wait_seconds >= 0 && options.wait_seconds <= 3600)) options.wait_seconds = 0;
+    return options;
+}
+
+int Number(const char* text, int fallback) {
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(text, &end, 10);
+    if (end == text) return fallback;
+    if (value > INT_MAX || (errno == ERANGE && value > 0)) return INT_MAX;
+    if (value < INT_MIN || (errno == ERANGE && value < 0)) return INT_MIN;
+    return static_cast<int>(value);
 }
 
 }  // namespace qvhost

@@ -1,7 +1,9 @@
 // The plugin as the host sees it: loaded with LoadLibrary and reached only
 // through its eight exports, with the host's own declaration of the records
 // (written from the ABI, not from the plugin's headers, so that a layout
-// slip in either shows up), and the texts it hands over.
+// slip in either shows up), and the texts it hands over. Shared by qvhost
+// and the screenshot robot qvshoot, with the command-line options they
+// both read.
 #pragma once
 
 #include <windows.h>
@@ -74,12 +76,28 @@ inline std::string Utf8(const std::wstring& text) { return WideToUtf8(text.data(
 // A UTF-16 literal as the wchar_t the Win32 API takes.
 inline const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
-}  // namespace qvhost
-
-namespace qvhost {
+// True when every display setting of both functions has a text: the
+// start-up fetches have brought what they could.
+bool EverySettingShown(const Plugin& plugin);
 
 // Runs this thread's message loop for the given time, as the host's UI
 // thread would while the start-up fetches run.
 void PumpMessages(double seconds);
+
+// What qvhost and qvshoot read before their command:
+//   [--plugin PATH] [--wait SECONDS] [--until-shown]
+// The plugin is Feedlet.qvlp beside the program unless PATH is given; the
+// wait is default_wait_seconds unless given; a negative, absurd or
+// unreadable wait is no wait.
+struct HostOptions {
+    std::string plugin_path;
+    double wait_seconds = 0;
+    bool until_shown = false;
+    int next = 1;  // the index in argv of the command's first word
+};
+HostOptions ReadHostOptions(int argc, char** argv, double default_wait_seconds);
+// A number from the command line: decimal, kept within int (what atoi does
+// with a number beyond it is undefined); anything else gives fallback.
+int Number(const char* text, int fallback);
 
 }  // namespace qvhost

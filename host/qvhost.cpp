@@ -14,23 +14,16 @@
 //   qvhost [--plugin PATH] [--wait SECONDS] cycle N    load once; N times: Init, every text, Free;
 //       every cycle must give the texts of the first (the first waits SECONDS
 //       for its fetches, the others until their texts come, at most 20 s)
-//   qvhost [--plugin PATH] [--wait SECONDS] shoot WHAT FILE.bmp
-//       Init, wait, open a window as a person would, capture it: WHAT is
-//       menu (the tray menu), window, window-menu (with its right-click
-//       menu), window-edit (a display setting changed through the window's
-//       menu), manager (the feed manager), manager-check URL (the feed
-//       manager while a check of URL runs), plugin-settings, or
-//       display-setting F S
+//
+// Screenshots of the plugin's windows are taken by another program,
+// qvshoot (shoot/), which loads the plugin the same way.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -38,7 +31,6 @@
 #include "file_version.h"
 #include "host_plugin.h"
 #include "host_window.h"
-#include "shoot.h"
 
 using namespace qvhost;
 
@@ -60,18 +52,6 @@ std::string EscapeLine(const std::string& text) {
 }
 
 void Field(const std::string& key, const std::string& value) { Write(key + "\t" + value + "\n"); }
-
-// A number from the command line: decimal, kept within int (what atoi does
-// with a number beyond it is undefined); anything else gives fallback.
-int Number(const char* text, int fallback) {
-    errno = 0;
-    char* end = nullptr;
-    long long value = std::strtoll(text, &end, 10);
-    if (end == text) return fallback;
-    if (value > INT_MAX || (errno == ERANGE && value > 0)) return INT_MAX;
-    if (value < INT_MIN || (errno == ERANGE && value < 0)) return INT_MIN;
-    return static_cast<int>(value);
-}
 
 int CommandInfo(const Plugin& plugin) {
     PluginInfo info;
@@ -96,16 +76,6 @@ int CommandInfo(const Plugin& plugin) {
         Field(prefix + "word2", std::to_string(func.host_word2));
     }
     return 0;
-}
-
-// True when every display setting has a text.
-bool EverySettingShown(const Plugin& plugin) {
-    for (int number = 1; number <= 2; ++number) {
-        int count = FunctionInfo(plugin, number).setting_count;
-        for (int setting = 1; setting <= count; ++setting)
-            if (SettingText(plugin, number, setting).empty()) return false;
-    }
-    return true;
 }
 
 // The plugin file's version resource, read without loading the plugin.
@@ -239,55 +209,19 @@ int CommandReload(const std::string& path, double wait_seconds, int times) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: qvhost [--plugin PATH] [--wait SECONDS] [--until-shown] info|version|print|setting F S|\n"
-                 "              window|exit|reload N|cycle N|\n"
-                 "              shoot menu|window|window-menu|window-edit|manager|manager-check URL|plugin-settings|\n"
-                 "                    display-setting F S FILE\n");
+                 "              window|exit|reload N|cycle N\n");
     return 2;
-}
-
-std::string DefaultPluginPath() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* slash = std::strrchr(path, '\\');
-    if (slash) slash[1] = 0;
-    return std::string(path) + "Feedlet.qvlp";
-}
-
-// shoot WHAT [F S] FILE
-int CommandShoot(const Plugin& plugin, double wait_seconds, int argc, char** argv, int i) {
-    if (i + 2 >= argc) return Usage();
-    std::string what = argv[i + 1];
-    if (what == "menu") return ShootTrayMenu(plugin, wait_seconds, argv[i + 2]);
-    if (what == "window") return ShootHostWindow(plugin, wait_seconds, argv[i + 2], false);
-    if (what == "window-menu") return ShootHostWindow(plugin, wait_seconds, argv[i + 2], true);
-    if (what == "window-edit") return ShootWindowEdit(plugin, wait_seconds, argv[i + 2]);
-    if (what == "manager") return ShootFeedManager(plugin, wait_seconds, argv[i + 2]);
-    if (what == "manager-check" && i + 3 < argc)
-        return ShootFeedManagerCheck(plugin, wait_seconds, argv[i + 2], argv[i + 3]);
-    if (what == "plugin-settings") return ShootSettingDialog(plugin, wait_seconds, 0, 0, argv[i + 2]);
-    if (what == "display-setting" && i + 4 < argc)
-        return ShootSettingDialog(plugin, wait_seconds, Number(argv[i + 2], 0), Number(argv[i + 3], 0), argv[i + 4]);
-    return Usage();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 lines with plain LF ends
-    std::string plugin_path = DefaultPluginPath();
-    double wait_seconds = 3;
-    bool until_shown = false;
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--plugin" && i + 1 < argc) plugin_path = argv[++i];
-        else if (arg == "--wait" && i + 1 < argc) wait_seconds = std::atof(argv[++i]);
-        else if (arg == "--until-shown") until_shown = true;
-        else break;
-    }
+    HostOptions options = ReadHostOptions(argc, argv, 3);
+    const std::string& plugin_path = options.plugin_path;
+    double wait_seconds = options.wait_seconds;
+    int i = options.next;
     if (i >= argc) return Usage();
-    // A negative, absurd or unreadable wait is no wait.
-    if (!(wait_seconds >= 0 && wait_seconds <= 3600)) wait_seconds = 0;
     std::string command = argv[i];
     if (command == "version") return CommandVersion(plugin_path);
     if (command == "reload" && i + 1 < argc) return CommandReload(plugin_path, wait_seconds, Number(argv[i + 1], 0));
@@ -298,13 +232,11 @@ int main(int argc, char** argv) {
     if (command == "info") {
         rc = CommandInfo(plugin);
     } else if (command == "print") {
-        rc = CommandPrint(plugin, wait_seconds, until_shown);
+        rc = CommandPrint(plugin, wait_seconds, options.until_shown);
     } else if (command == "cycle" && i + 1 < argc) {
         rc = CommandCycle(plugin, wait_seconds, Number(argv[i + 1], 0));
     } else if (command == "exit") {
         rc = CommandExit(plugin, wait_seconds);
-    } else if (command == "shoot") {
-        rc = CommandShoot(plugin, wait_seconds, argc, argv, i);
     } else if (command == "setting" && i + 2 < argc) {
         rc = CommandSetting(plugin, Number(argv[i + 1], 0), Number(argv[i + 2], 0));
     } else if (command == "window") {

@@ -70,7 +70,7 @@ protected:
     void Settle() {
         for (void* item : feeds_) {
             FeedCrawler* crawler = Self(item);
-            ASSERT_TRUE(WaitUntil([crawler] { return crawler->workers.load() == 0; }, kWaitMs, "a fetch to end"));
+            ASSERT_TRUE(FetchesEnded(crawler));
         }
     }
     // The start-up fetch, at simulated second 0.

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/item_list.h"
@@ -23,13 +24,6 @@ FeedCrawler* Self(void* item) { return static_cast<FeedCrawler*>(item); }
 
 std::atomic<int> g_updates{0};
 void CountUpdate(FeedCrawler*) { g_updates.fetch_add(1); }
-
-// Every fetch started on crawler has ended.
-::testing::AssertionResult FetchesEnded(FeedCrawler* crawler) {
-    return WaitUntil([crawler] { return crawler->workers.load() == 0; }, kWaitMs,
-                     "the fetches of " + std::string(crawler->url.Narrow() ? crawler->url.Narrow() : "?") +
-                         " to end");
-}
 
 class CrawlerTest : public ::testing::Test {
 protected:
@@ -157,16 +151,6 @@ TEST_F(CrawlerTest, DestroyDuringPendingWorkersNeverLeavesOneBehind) {
     }
 }
 
-// Waits at most timeout_ms for the crawler's workers; false if one still runs.
-bool WorkersFinishWithin(FeedCrawler* crawler, uint32_t timeout_ms) {
-    uint32_t start = platform::TickCount();
-    while (crawler->workers.load() != 0) {
-        if (platform::TickCount() - start > timeout_ms) return false;
-        platform::SleepMilliseconds(1);
-    }
-    return true;
-}
-
 // A feed server that starts trickling its head holds the crawler's lock only
 // until the deadline; then the fetch fails, the last good document stays
 // and nobody is notified.
@@ -183,13 +167,13 @@ TEST_F(CrawlerTest, ATricklingServerKeepsTheOldDocumentAndLetsGoAtTheDeadline) {
     Configure(crawler, server.Url("/feed").c_str(), 300, 0);
     crawler->notify = CountUpdate;
     Start(crawler);
-    ASSERT_TRUE(WorkersFinishWithin(crawler, 20000)) << "the first fetch did not end";
+    ASSERT_TRUE(FetchesEnded(crawler, 20000)) << "the first fetch did not end";
     ASSERT_NE(crawler->document, nullptr);
 
     // A header line every 250 ms for 100 s: only the deadline can end it.
     server.Route("/feed", TestHttpServer::TrickleHeaders(400, 250));
     Start(crawler);
-    ASSERT_TRUE(WorkersFinishWithin(crawler, 20000)) << "the trickling fetch still holds the crawler";
+    ASSERT_TRUE(FetchesEnded(crawler, 20000)) << "the trickling fetch still holds the crawler";
     EXPECT_EQ(server.WaitForTrickleEnd("/feed", 5000), TestHttpServer::TrickleEnd::kClientLeft);
     EXPECT_FALSE(IsBusy(crawler));
     ASSERT_NE(crawler->document, nullptr);
@@ -223,10 +207,23 @@ TEST_F(CrawlerTest, ScheduleThreadsWalkAndStopPromptly) {
     EXPECT_EQ(g_updates.load(), after);  // no walk after the stop
 }
 
+// Nothing ever ends a schedule that was never started, so a stop that
+// waited for its end would never return: the stop runs on a thread of its
+// own, and is let go if it waits.
 TEST_F(CrawlerTest, StoppingAScheduleThatNeverRanDoesNotWait) {
     Schedule schedule;
-    StopSchedule(&schedule, false);
+    std::atomic<bool> returned{false};
+    std::thread stop([&] {
+        StopSchedule(&schedule, false);
+        returned = true;
+    });
+    ::testing::AssertionResult prompt =
+        WaitUntil([&] { return returned.load(); }, kWaitMs, "the stop to return");
+    EXPECT_TRUE(prompt) << "the stop waited for a schedule thread that never ran";
+    if (!prompt) schedule.schedule_ended.store(1);  // what the waiting stop polls for
+    stop.join();
     EXPECT_EQ(schedule.stop_requested.load(), 1);
+    EXPECT_FALSE(schedule.running.load());
 }
 
 }  // namespace

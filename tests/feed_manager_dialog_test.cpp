@@ -59,24 +59,14 @@ std::string Item(const std::string& title) {
 
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_MANAGER_LIST); }
 
-std::string Cell(HWND list, int row, int column) {
-    wchar_t text[1024] = {};
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = 1024;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    return Utf8(text);
-}
-
 // Every row as "name|interval|URL|sort".
 std::vector<std::string> Rows(HWND dialog) {
     HWND list = List(dialog);
     std::vector<std::string> rows;
     int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row)
-        rows.push_back(Cell(list, row, 0) + "|" + Cell(list, row, 1) + "|" + Cell(list, row, 2) + "|" +
-                       Cell(list, row, 3));
+        rows.push_back(ListViewText(list, row, 0) + "|" + ListViewText(list, row, 1) + "|" +
+                       ListViewText(list, row, 2) + "|" + ListViewText(list, row, 3));
     return rows;
 }
 
@@ -238,30 +228,19 @@ protected:
     // from a watcher thread. The script must close it; a deadline cancels it
     // otherwise, and the test fails.
     void RunDialog(FeedCrawler* preselect, const std::function<void(HWND)>& script) {
-        bool opened = false;
-        bool finished = false;
         ModalDeadline deadline(30000);
-        {
-            Watcher watcher([&] {
-                HWND dialog = WaitForWindow(L"#32770", kCaption, kWait);
-                if (!dialog) return;
-                opened = true;
-                script(dialog);
-                finished = true;
-                // A script that failed half-way may have left it open.
-                if (!WaitUntilGone(dialog, 1000)) {
-                    ADD_FAILURE() << "the script left the dialog open";
-                    while (IsWindow(dialog) && IsWindowVisible(dialog)) {
-                        CancelProcessDialogs();
-                        Sleep(100);
-                    }
-                }
-            });
-            ui::ShowFeedManagerDialog(nullptr, preselect);
-            EXPECT_TRUE(watcher.Join(kWait)) << "the script did not end";
-        }
-        EXPECT_TRUE(opened) << "no dialog appeared";
-        EXPECT_TRUE(finished);
+        ModalRun run = RunModal(
+            L"#32770", kCaption,
+            [&] {
+                ui::ShowFeedManagerDialog(nullptr, preselect);
+                return 0;
+            },
+            script, kWait);
+        EXPECT_TRUE(run.joined) << "the script did not end";
+        EXPECT_TRUE(run.appeared) << "no dialog appeared";
+        EXPECT_TRUE(run.acted);
+        // A script that failed half-way may have left it open.
+        EXPECT_TRUE(!run.appeared || run.closed) << "the script left the dialog open";
         EXPECT_FALSE(deadline.fired()) << "the dialog had to be cancelled";
         EXPECT_EQ(FindProcessWindow(L"#32770", kCaption), nullptr);
         PumpPending();
@@ -796,7 +775,8 @@ TEST_F(FeedManagerDialogTest, ACheckOfASlowServerLeavesTheDialogAnswering) {
                     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, id))) << id;
                 EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)));
             }
-            Sleep(20);  // pacing the probes, not waiting for anything
+            // The next probe once the box has not come for a while.
+            WaitUntil([&] { return FindOwnedDialog(dialog) != nullptr; }, 20);
         }
         EXPECT_EQ(hung, 0) << "the dialog stopped answering during the check";
         EXPECT_GE(answered, 20) << "the check was over before it could be watched";

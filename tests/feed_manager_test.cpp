@@ -35,15 +35,6 @@ std::atomic<int> g_notified{0};
 void CountNotify(FeedCrawler*) { g_notified.fetch_add(1); }
 void InitNotify(FeedCrawler*) {}
 
-bool WorkersDone(FeedCrawler* crawler) {
-    uint32_t start = platform::TickCount();
-    while (crawler->workers.load() != 0) {
-        if (platform::TickCount() - start > 20000) return false;
-        platform::SleepMilliseconds(1);
-    }
-    return true;
-}
-
 const char kGoodFeed[] =
     "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Good</title>"
     "<item><title>one</title></item></channel></rss>";
@@ -313,7 +304,7 @@ TEST_F(FeedManagerEditTest, CommittingFetchesAndNotifiesAddedFeeds) {
         SCOPED_TRACE(i);
         FeedCrawler* crawler = Entry(i)->crawler;
         EXPECT_EQ(crawler->notify, CountNotify);
-        ASSERT_TRUE(WorkersDone(crawler));
+        ASSERT_TRUE(FetchesEnded(crawler));
         ASSERT_NE(crawler->document, nullptr) << "fetched at once";
         EXPECT_EQ(Entry(i)->edit_mark, kEditNone);
     }
@@ -349,7 +340,7 @@ TEST_F(FeedManagerEditTest, DiscardingKeepsAddedFeedsAsOrdinaryFeeds) {
 
     // Its next fetch, from the schedule, notifies.
     Start(Entry(3)->crawler);
-    ASSERT_TRUE(WorkersDone(Entry(3)->crawler));
+    ASSERT_TRUE(FetchesEnded(Entry(3)->crawler));
     EXPECT_EQ(g_notified.load(), 1);
 }
 
@@ -378,7 +369,7 @@ TEST_F(FeedManagerEditTest, CommittingCancelsFetchesInsteadOfWaitingForThem) {
         EXPECT_LT(server.TrickleSent(path), 400u) << "the commit waited for the trickle";
     }
     ASSERT_EQ(config.feeds.Count(), 2u);
-    ASSERT_TRUE(WorkersDone(Entry(0)->crawler));
+    ASSERT_TRUE(FetchesEnded(Entry(0)->crawler));
     ASSERT_NE(Entry(0)->crawler->document, nullptr) << "the new location, fetched at once";
     server.Stop();
 }
@@ -531,7 +522,7 @@ TEST(FeedManagerThreadsTest, AddingWhileTheScheduleWalks) {
         }
     });
     // The walks are running before the first append.
-    for (int spin = 0; walks.load() == 0 && spin < 5000; ++spin) platform::SleepMilliseconds(1);
+    EXPECT_TRUE(WaitUntil([&] { return walks.load() > 0; }, 5000, "the first walk"));
     EXPECT_GT(walks.load(), 0u) << "the walking thread never ran";
     for (int i = 0; i < 200; ++i) {
         std::string name = "feed" + std::to_string(i);

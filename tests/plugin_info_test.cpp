@@ -26,11 +26,11 @@ TEST(PluginInfoTest, PluginRecord) {
     ExpectField(info.name, 32, Cp932(u"RSS情報取得プラグイン"));
     ExpectField(info.version, 16, "1.0.1");
     ExpectField(info.description, 256, Cp932(u"指定URLのRSS情報を取得します。"));
-    // The texts are ours to choose; the host still reads them as
-    // terminated, zero-padded fields.
-    ExpectField(info.copyright, 128, std::string(info.copyright, strnlen(info.copyright, 128)));
-    ExpectField(info.homepage, 256, std::string(info.homepage, strnlen(info.homepage, 256)));
-    ExpectField(info.email, 256, std::string(info.email, strnlen(info.email, 256)));
+    // Who publishes the plugin (the version resource says the same); the
+    // host reads these as terminated, zero-padded fields too.
+    ExpectField(info.copyright, 128, "Copyright (C) 2026 The Feedlet developers");
+    ExpectField(info.homepage, 256, "https://feedlet.invalid/");
+    ExpectField(info.email, 256, "feedlet@feedlet.invalid");
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&info);
     int32_t words[3];
     std::memcpy(words, bytes + 944, sizeof words);

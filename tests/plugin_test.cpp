@@ -144,7 +144,7 @@ TEST_F(PluginTest, StartUpFetchesEveryFeedOnce) {
     PluginInit();
     // The start-up fetch ends; the schedule thread keeps running until Free.
     FeedCrawler* crawler = Plugin().feeds.At<FeedEntry>(0)->crawler;
-    ASSERT_TRUE(WaitUntil([crawler] { return crawler->workers.load() == 0; }, kWaitMs, "the start-up fetch"));
+    ASSERT_TRUE(FetchesEnded(crawler)) << "the start-up fetch";
     char16_t buffer[64];
     EXPECT_EQ(PluginGetText(1, 1, nullptr, 0), 11);
     EXPECT_EQ(PluginGetText(1, 1, buffer, 64), 10);
@@ -256,7 +256,7 @@ TEST_F(PluginTest, AnotherProcessHoldingTheOldLockNamesDelaysNothing) {
     WriteSettings("[Main]\r\nInfoNum=1\r\nItemNum=0\r\n[Info000]\r\nTarget=Local\r\nFormat=%title\r\n");
     PluginInit();
     FeedCrawler* crawler = Plugin().feeds.At<FeedEntry>(0)->crawler;
-    ASSERT_TRUE(WaitUntil([crawler] { return crawler->workers.load() == 0; }, kWaitMs, "the start-up fetch"));
+    ASSERT_TRUE(FetchesEnded(crawler)) << "the start-up fetch";
     auto title = [] {
         char16_t buffer[32] = {};
         PluginGetText(1, 1, buffer, 32);

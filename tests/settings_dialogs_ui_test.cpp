@@ -5,9 +5,9 @@
 // thread sits in their modal loops, and what OK leaves in Setting.ini and in
 // GetText.
 //
-// Tests marked "needs the real feed manager" drive the feed manager's own
-// controls (name 1000, list 1046, Update 1049, OK 1); where the dialog opened
-// is still a bare frame without its list columns they are skipped.
+// Some tests go on into the feed manager and drive its own controls (name
+// 1000, list 1046, Update 1049, OK 1): a feed manager without its list
+// columns fails them.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -168,8 +168,8 @@ protected:
 
 // In the feed manager: the selected row's feed renamed with Update, then OK
 // (answering the question whether to leave with edited fields, which an
-// Update does not clear). False when the dialog has no list columns: the
-// feed manager is not built into this program yet.
+// Update does not clear). False, and the feed manager cancelled, when it
+// shows no list columns: it is not the real one.
 bool RenameInFeedManager(HWND manager, const std::string& new_name, std::string* preselected) {
     HWND list = GetDlgItem(manager, IDC_MANAGER_LIST);
     if (ListViewColumns(list).empty()) {
@@ -600,7 +600,8 @@ TEST_F(SettingsDialogsUiTest, TheFeedManagerOpensOverEitherDialog) {
             manager_owner = OwnerOf(manager);
             ClickDialogButton(manager, IDCANCEL);
             WaitUntil([&] { return !IsWindow(manager); }, kWait);
-            Sleep(100);
+            // The button's handler has returned once the dialog answers.
+            WaitUntilAnswering(dialog, kWait);
             stays_open = IsWindow(dialog) && IsWindowVisible(dialog);
             if (number == 2) {
                 targets = ComboItems(dialog, IDC_DISPLAY_TARGET);
@@ -619,7 +620,6 @@ TEST_F(SettingsDialogsUiTest, TheFeedManagerOpensOverEitherDialog) {
     }
 }
 
-// Needs the real feed manager.
 TEST_F(SettingsDialogsUiTest, ManageRenamesTheTargetAndItStaysSelected) {
     DefaultSettings();
     StartPlugin();
@@ -633,13 +633,15 @@ TEST_F(SettingsDialogsUiTest, ManageRenamesTheTargetAndItStaysSelected) {
         if (!manager) return;
         real = RenameInFeedManager(manager, "鉄道ニュース", &preselected);
         WaitUntil([&] { return !IsWindow(manager); }, kWait);
-        Sleep(100);
+        // The targets are read again once the Manage button's handler has
+        // returned: when the dialog answers again.
+        EXPECT_TRUE(WaitUntilAnswering(dialog, kWait)) << "the display setting dialog stopped answering";
         targets = ComboItems(dialog, IDC_DISPLAY_TARGET);
         selection = ComboSelection(dialog, IDC_DISPLAY_TARGET);
         ClickDialogButton(dialog, IDOK);
     });
     ASSERT_TRUE(run.appeared);
-    if (!real) GTEST_SKIP() << "needs the real feed manager";
+    ASSERT_TRUE(real) << "the feed manager showed no list columns";
     EXPECT_EQ(preselected, "鉄道") << "the feed manager opens on the current target";
     EXPECT_EQ(targets, Lines({"町だより", "鉄道ニュース"}));
     EXPECT_EQ(selection, 1);
@@ -648,7 +650,6 @@ TEST_F(SettingsDialogsUiTest, ManageRenamesTheTargetAndItStaysSelected) {
     EXPECT_EQ(Text(2, 4), "12:00;12:00");
 }
 
-// Needs the real feed manager.
 TEST_F(SettingsDialogsUiTest, CancelAfterTheFeedManagerKeepsItsChanges) {
     DefaultSettings();
     StartPlugin();
@@ -674,7 +675,7 @@ TEST_F(SettingsDialogsUiTest, CancelAfterTheFeedManagerKeepsItsChanges) {
             ClickDialogButton(dialog, IDCANCEL);
         });
         ASSERT_TRUE(run.appeared);
-        if (!real) GTEST_SKIP() << "needs the real feed manager";
+        ASSERT_TRUE(real) << "the feed manager showed no list columns";
         EXPECT_STREQ(Plugin().feeds.At<FeedEntry>(0)->name, Cp932(name).c_str());
         EXPECT_EQ(Ini("RSS000", "RSSName", FeedListPath()), Cp932(name));
         EXPECT_EQ(Ini("Item001", "Target"), Cp932(name)) << "settings follow their feed's new name";
@@ -823,7 +824,8 @@ TEST_F(SettingsDialogsUiTest, PluginSettingsCancelAndTheCloseBoxChangeNothing) {
             SetControlText(dialog, IDC_PLUGIN_INFO_COUNT, "7");
             ClickDialogButton(dialog, IDC_PLUGIN_TRAY);
             ChooseComboItem(dialog, IDC_PLUGIN_MENU_ZONE, 1);
-            Sleep(100);
+            EXPECT_TRUE(WaitUntil([&] { return IsDlgButtonChecked(dialog, IDC_PLUGIN_TRAY) == BST_UNCHECKED; }, kWait))
+                << "the click on the tray option was not handled";
             if (close_box) PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
             else ClickDialogButton(dialog, IDCANCEL);
         });

@@ -84,6 +84,11 @@ void FetchInProgress::Release() {
     }
 }
 
+::testing::AssertionResult FetchesEnded(FeedCrawler* crawler, uint32_t timeout_ms) {
+    return WaitUntil([crawler] { return crawler->workers.load() == 0; }, timeout_ms,
+                     "the fetches of " + std::string(crawler->url.Narrow() ? crawler->url.Narrow() : "?") + " to end");
+}
+
 std::string RssDate(int64_t when) {
     CalendarFields f = FieldsFromEpochSeconds(when);
     static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -83,6 +83,10 @@ constexpr uint32_t kWaitMs = 60000;
 ::testing::AssertionResult WaitUntil(const std::function<bool()>& done, uint32_t timeout_ms,
                                      const std::string& what);
 
+// Waits until every fetch started on crawler has ended (its workers are
+// none); fails, naming the feed, after timeout_ms.
+::testing::AssertionResult FetchesEnded(FeedCrawler* crawler, uint32_t timeout_ms = kWaitMs);
+
 // text in code page 932, through the project's own conversion (the platform's
 // code page 932 tables underneath), so that tests can compare the bytes the
 // code holds with text written as UTF-16 literals.
@@ -126,6 +130,7 @@ using feedlet::testing_util::ReadFile;
 using feedlet::testing_util::FetchInProgress;
 using feedlet::testing_util::kWaitMs;
 using feedlet::testing_util::WaitUntil;
+using feedlet::testing_util::FetchesEnded;
 using feedlet::testing_util::Cp932;
 using feedlet::testing_util::UnitsOf;
 using feedlet::testing_util::Repeat;

@@ -2,7 +2,8 @@
 # The plugin in the real host shape, under Wine: qvhost loads Feedlet.qvlp
 # from a host folder whose names end in double-byte characters with a 0x5C
 # trail byte (ソ\表\Feedlet.qvlp, the host data file in ソ\), against a local
-# HTTP server. Usage: wine_host.sh MODE QVHOST PLUGIN, where MODE is
+# HTTP server. Usage: wine_host.sh MODE QVHOST PLUGIN [QVSHOOT] (the window
+# mode drives the window with qvshoot), where MODE is
 #   lifecycle  Init starts the fetches (one fast, one held back 12 s by the
 #              server); the texts are read while the slow fetch runs; Free
 #              returns only after that fetch has ended; the host data file's
@@ -17,13 +18,15 @@
 #              (30 minutes) later.
 #   cycle      Init, every text, Free, 30 times in one loaded copy, the tray
 #              icon and its menu on: every cycle gives the first one's texts.
-#   window     a person's round trip in qvhost's clock window: its right-click
-#              menu opens an article setting's dialog, the format is changed,
-#              OK; the window's line and Setting.ini follow.
+#   window     a person's round trip in qvhost's clock window, driven by
+#              qvshoot: its right-click menu opens an article setting's
+#              dialog, the format is changed, OK; the window's line and
+#              Setting.ini follow.
 set -euo pipefail
 mode=$1
 qvhost=$2
 plugin=$3
+qvshoot=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 server_pid=""
@@ -183,9 +186,11 @@ cycle)
   ;;
 window)
   printf '[RSS000]\r\nURL=http://127.0.0.1:%s/fast.xml\r\nRSSName=fast\r\n' "$port" > "$plugins/Feedlet/RSS.ini"
-  printf '[Main]\r\nInfoNum=1\r\nItemNum=2\r\nFlag=0x0\r\n[Item000]\r\nName=latest\r\nTarget=fast\r\nFormat="%%title"\r\n' \
+  # Every setting shows the feed, so the start-up wait ends once it came.
+  printf '[Main]\r\nInfoNum=1\r\nItemNum=1\r\nFlag=0x0\r\n[Info000]\r\nName=feed\r\nTarget=fast\r\nFormat=%%title\r\n[Item000]\r\nName=latest\r\nTarget=fast\r\nFormat="%%title"\r\n' \
     > "$plugins/Feedlet/Setting.ini"
-  output=$(timeout 120 "$here/../scripts/wine-run" "$qvhost" --plugin "$plugin_path" --wait 3 shoot window-edit \
+  [ -n "$qvshoot" ] || fail "qvshoot is needed"
+  output=$(timeout 120 "$here/../scripts/wine-run" "$qvshoot" --plugin "$plugin_path" --wait 30 window-edit \
     "Z:${work//\//\\}\\edit.bmp")
   echo "$output"
   grep -q $'^before\tlatest\tone$' <<<"$output" || fail "the window did not show the setting's line"

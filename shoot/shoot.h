@@ -1,15 +1,18 @@
 // Screenshots for the documentation (scripts/screenshots): the plugin's
 // real windows on the screen, written as 24-bit BMP files. Each command
-// runs Init, waits for the start-up fetches, opens its window as a person
-// would, captures it, closes it and runs Free; 0 when the capture was
-// written.
+// runs Init, waits for the start-up fetches (until every display setting
+// shows a text, at most wait_seconds), opens its window as a person would,
+// captures it once it is painted, closes it and runs Free; 0 when the
+// capture was written.
 #pragma once
 
 #include <string>
 
 #include "host_plugin.h"
 
-namespace qvhost {
+namespace qvshoot {
+
+using qvhost::Plugin;
 
 // The tray menu, opened as the shell does, with the second feed's submenu.
 int ShootTrayMenu(const Plugin& plugin, double wait_seconds, const std::string& path);
@@ -22,11 +25,10 @@ int ShootHostWindow(const Plugin& plugin, double wait_seconds, const std::string
 // setting's line before and after ("before|after<TAB>name<TAB>text").
 int ShootWindowEdit(const Plugin& plugin, double wait_seconds, const std::string& path);
 // The feed manager, opened from the plugin settings dialog, with the
-// second feed chosen.
-int ShootFeedManager(const Plugin& plugin, double wait_seconds, const std::string& path);
-// The same with a check of url running (a server that never answers).
-int ShootFeedManagerCheck(const Plugin& plugin, double wait_seconds, const std::string& url, const std::string& path);
+// second feed chosen; with check_url not empty, while a check of that URL
+// runs (a server that never answers).
+int ShootFeedManager(const Plugin& plugin, double wait_seconds, const std::string& check_url, const std::string& path);
 // The dialog ShowSetting(number, setting) opens.
 int ShootSettingDialog(const Plugin& plugin, double wait_seconds, int number, int setting, const std::string& path);
 
-}  // namespace qvhost
+}  // namespace qvshoot
