@@ -51,8 +51,7 @@ void Refused(FeedCrawler* crawler, const platform::HttpResult& answer, uint32_t 
 // when they came with a 200 (any other status's body is no representation a
 // later 304 could stand for).
 void KeepValidators(FeedCrawler* crawler, const platform::HttpResult& answer) {
-    crawler->etag.Clear();
-    crawler->last_modified.Clear();
+    ForgetValidators(crawler);
     if (answer.code != kStatusOk) return;
     // Out of memory for a copy just means the next request is unconditional.
     if (IsUsableValidator(answer.etag.text)) crawler->etag.AssignNarrow(answer.etag.text);
@@ -100,10 +99,7 @@ void CrawlerThread(FeedCrawler* crawler) {
     // On failure readers keep seeing the last good document. A 200 that
     // builds nothing means the validators no longer stand for what is shown.
     if (!BuildFeedDocumentFromBuffer(document.get(), buffer, sort)) {
-        if (answer.code == kStatusOk) {
-            crawler->etag.Clear();
-            crawler->last_modified.Clear();
-        }
+        if (answer.code == kStatusOk) ForgetValidators(crawler);
         Failed(crawler);
         return;
     }

@@ -18,8 +18,7 @@ void Configure(FeedCrawler* crawler, const char* location, uint32_t interval, ui
     Lock(crawler);
     const char* old = crawler->url.Narrow();
     if (!old || !location || std::strcmp(old, location) != 0) {
-        crawler->etag.Clear();
-        crawler->last_modified.Clear();
+        ForgetValidators(crawler);
         crawler->retry_delay = 0;
         crawler->wait.store(0);
     }
@@ -103,11 +102,15 @@ void Destroy(FeedCrawler* crawler) {
     ReleaseCrawlerDocument(crawler->document);
     crawler->document = nullptr;
     crawler->url.Clear();
-    crawler->etag.Clear();
-    crawler->last_modified.Clear();
+    ForgetValidators(crawler);
     crawler->mutex.Close();
     crawler->elapsed = 0;
     crawler->interval = 0;
+}
+
+void ForgetValidators(FeedCrawler* crawler) {
+    crawler->etag.Clear();
+    crawler->last_modified.Clear();
 }
 
 void DestroyAndFree(FeedCrawler* crawler) {

@@ -97,6 +97,8 @@ void DestroyAndFree(FeedCrawler* crawler);
 // interval. Only a 200 whose body built a document leaves validators behind.
 // A cancelled fetch changes nothing.
 void CrawlerThread(FeedCrawler* crawler);
+// Drops the validators the crawler sends back (under its lock).
+void ForgetValidators(FeedCrawler* crawler);
 // Releases a document the crawler held (null is ignored).
 void ReleaseCrawlerDocument(FeedDocument* document);
 

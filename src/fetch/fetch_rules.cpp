@@ -110,6 +110,9 @@ bool ReadAsctime(const char* cursor, CalendarFields& f) {
            Expect(cursor, " ") && ReadDigits(cursor, 4, &f.year) && *cursor == 0;
 }
 
+// The year of now (seconds since 1970), which places a two-digit year.
+int YearOf(int64_t now) { return now < 0 ? 1970 : FieldsFromEpochSeconds(now).year; }
+
 bool ParseHttpDateAt(const char* text, int current_year, int64_t* seconds) {
     CalendarFields f;
     bool read = ReadImfFixdate(text, f);
@@ -126,9 +129,7 @@ bool ParseHttpDateAt(const char* text, int current_year, int64_t* seconds) {
 
 bool ParseHttpDate(const char* text, int64_t* seconds) {
     if (!text) return false;
-    int64_t now = platform::WallClockSeconds();
-    int year = now < 0 ? 1970 : FieldsFromEpochSeconds(now).year;
-    return ParseHttpDateAt(text, year, seconds);
+    return ParseHttpDateAt(text, YearOf(platform::WallClockSeconds()), seconds);
 }
 
 int64_t RetryAfterSeconds(const char* value, int64_t now) {
@@ -143,8 +144,7 @@ int64_t RetryAfterSeconds(const char* value, int64_t now) {
         return delay > kMaxRetryAfterSeconds ? kMaxRetryAfterSeconds : delay;
     }
     int64_t when = 0;
-    int year = now < 0 ? 1970 : FieldsFromEpochSeconds(now).year;
-    if (!ParseHttpDateAt(value, year, &when)) return -1;
+    if (!ParseHttpDateAt(value, YearOf(now), &when)) return -1;
     if (when <= now) return 0;
     int64_t delay = when - now;
     return delay > kMaxRetryAfterSeconds ? kMaxRetryAfterSeconds : delay;

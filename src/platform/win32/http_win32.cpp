@@ -27,9 +27,10 @@
 //
 // Compression. WinINet decodes gzip and deflate once INTERNET_OPTION_HTTP_
 // DECODING is on, but the request must name them itself. Only gzip is
-// named: WinINet (Wine's measurably, older Windows' too) reads "deflate" as
-// a raw deflate stream, while servers send it zlib-wrapped as the HTTP
-// standard says, so a deflate body would not decode.
+// named: servers send "deflate" zlib-wrapped, as the HTTP standard says,
+// Wine's WinINet reads it only as a bare deflate stream (measured, and so
+// its source has it), and Windows does not document which form it reads.
+// gzip has one form, which every decoder reads alike.
 //
 // The head. WinINet shows neither the size of a head nor its interim
 // responses while it reads, so max_header_bytes and max_interim_responses
